@@ -1,0 +1,11 @@
+#pragma once
+// The log stream: every diagnostic line of the background copy goes here.
+#include <cstdio>
+
+extern FILE* log_stream;
+
+// Opens path for appending; false when it cannot (errno tells why).
+bool log_open(const char* path);
+
+void log_write(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void log_flush();

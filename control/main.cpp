@@ -1,0 +1,6 @@
+#include "control/entry.h"
+
+int main(int argc, char** argv)
+{
+	return entry_point(argc, argv);
+}

@@ -1,0 +1,23 @@
+#pragma once
+// One HTTP/1.0 GET, pulled piece by piece: the three objects a download opens, then send,
+// "how much can be read now", read exactly that much, close.
+#include <cstdint>
+
+// A number that identifies one open object; 0 for one that failed to open.
+using HttpHandle = uintptr_t;
+
+// The client session (user agent "LANXRoute", the host's proxy settings).
+HttpHandle http_open_session();
+// A connection to port 80 of server.
+HttpHandle http_connect(HttpHandle session, const char* server);
+// A GET request for path exactly as given, HTTP/1.0, never answered from a cache.
+HttpHandle http_open_request(HttpHandle connection, const char* path);
+
+bool http_send_request(HttpHandle request);
+// The size of the next piece of the body that can be read at once; 0 only at its end.
+bool http_query_data_available(HttpHandle request, uint32_t* announced);
+bool http_read(HttpHandle request, void* buffer, uint32_t count, uint32_t* delivered);
+void http_close_handle(HttpHandle handle);
+
+// The client's last error code.
+int http_last_error();

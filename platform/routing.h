@@ -1,0 +1,52 @@
+#pragma once
+// The host's IPv4 forwarding table and interface-address table.
+#include <cstdint>
+
+// One forwarding row. Addresses and masks in network byte order.
+struct RouteRow {
+	uint32_t dest;
+	uint32_t mask;
+	uint32_t policy;
+	uint32_t next_hop;
+	uint32_t if_index;
+	uint32_t type;		// 1 other, 3 direct, 4 indirect
+	uint32_t proto;		// 1 other, 2 local, 3 network management (ours)
+	uint32_t age;		// carries the reconciliation marks during a cycle
+	uint32_t next_hop_as;
+	uint32_t metric1;
+	uint32_t metric2;
+	uint32_t metric3;
+	uint32_t metric4;
+	uint32_t metric5;
+	// The row as fetched, for platforms that must name the old route to rewrite it.
+	uint32_t fetched_if_index;
+	uint32_t fetched_next_hop;
+};
+
+// One interface address. Network byte order.
+struct AddressRow {
+	uint32_t addr;
+	uint32_t index;
+	uint32_t mask;
+};
+
+inline constexpr uint32_t ROUTE_TYPE_OTHER = 1;
+inline constexpr uint32_t ROUTE_TYPE_DIRECT = 3;
+inline constexpr uint32_t ROUTE_TYPE_INDIRECT = 4;
+inline constexpr uint32_t ROUTE_PROTO_OTHER = 1;
+inline constexpr uint32_t ROUTE_PROTO_LOCAL = 2;
+inline constexpr uint32_t ROUTE_PROTO_NETMGMT = 3;
+
+// Which call of a table fetch failed: the size query ("(0)") or the fetch proper ("(^)").
+enum FetchStep { FETCH_SIZE, FETCH_TABLE };
+
+// Fetch a table into a block from std::malloc, released by the caller with std::free.
+// Routes come sorted by destination ascending (host order), then mask descending as stored.
+// 0 on success; otherwise the platform's status, with *failed naming the call.
+uint32_t routing_fetch_routes(RouteRow** rows, uint32_t* count, FetchStep* failed);
+uint32_t routing_fetch_addresses(AddressRow** rows, uint32_t* count, FetchStep* failed);
+
+// Change one route; 0 or the platform's status.
+uint32_t routing_create(const RouteRow* row);
+uint32_t routing_rewrite(const RouteRow* row);
+uint32_t routing_delete(const RouteRow* row);

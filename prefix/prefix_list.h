@@ -1,0 +1,31 @@
+#pragma once
+// The PrefixList: an ordered partition of the IPv4 space into listed blocks and gap blocks.
+#include <cstdint>
+
+struct PrefixNode {
+	uint32_t base;		// host order; host bits beyond the length are kept as given
+	int32_t length;
+	uint8_t listed;
+	PrefixNode* prev;
+	PrefixNode* next;
+};
+
+// The sentinel: next is the head, prev the tail. Reads as an unlisted block of length 0.
+extern PrefixNode prefix_list;
+
+// 2^(32 - length) modulo 2^32: 0 for length 0.
+inline uint32_t block_size(int32_t length)
+{
+	return static_cast<uint32_t>(uint64_t{1} << (32 - length));
+}
+
+inline uint32_t block_mask(int32_t length) { return ~(block_size(length) - 1); }
+
+// Appends a node at the tail; null when it cannot be allocated.
+PrefixNode* append_node(uint32_t base, int32_t length, uint8_t listed);
+// Unlinks a node and releases it.
+void remove_node(PrefixNode* node);
+// Extends the partition by one prefix; false when a node could not be allocated.
+bool add_prefix(uint32_t address, int32_t length);
+// Releases every node; the list is empty afterwards.
+void reset_prefix_list();
