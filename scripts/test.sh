@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds the Linux program, the Windows program and the
+# tests (plain and under AddressSanitizer/UndefinedBehaviorSanitizer), and runs every test.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+
+scripts/install-deps.sh
+
+cmake -S . -B build/linux -G Ninja -DCMAKE_CXX_FLAGS=-Werror
+ninja -C build/linux
+
+cmake -S . -B build/sanitize -G Ninja -DLANX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-Werror
+ninja -C build/sanitize
+
+cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_CXX_FLAGS=-Werror
+ninja -C build/windows
+
+ctest --test-dir build/sanitize -LE e2e -j2 --output-on-failure
+ctest --test-dir build/linux -LE e2e -j2 --output-on-failure
+# The end-to-end tests change routing tables and run servers: one at a time, each in its own namespaces.
+ctest --test-dir build/linux -L e2e --output-on-failure
