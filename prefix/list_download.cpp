@@ -1,0 +1,96 @@
+#include "prefix/list_download.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "control/control_word.h"
+#include "control/log.h"
+#include "platform/http.h"
+
+const char* list_server = "list.lanx.example";
+const char* list_path = "/zo-list.txt";
+
+namespace {
+
+constexpr uint32_t LIST_FIRST_CAPACITY = 0x20000;
+// Doubling past this would leave the 32-bit counters.
+constexpr uint32_t LIST_MAX_CAPACITY = 0x80000000u;
+
+void close_all(HttpHandle hi, HttpHandle hc, HttpHandle hr)
+{
+	http_close_handle(hr);
+	http_close_handle(hc);
+	http_close_handle(hi);
+}
+
+// Doubles *capacity until received + announced fits with one byte to spare; false when
+// memory runs out or the capacity would pass 2^31 (the old block is then still *buffer).
+bool grow_list_buffer(char** buffer, uint32_t* capacity, uint32_t received, uint32_t announced)
+{
+	uint64_t needed = uint64_t{received} + announced;
+	while (needed >= *capacity) {
+		if (*capacity >= LIST_MAX_CAPACITY)
+			return false;
+		uint32_t bigger = *capacity * 2;
+		char* block = static_cast<char*>(std::malloc(bigger));
+		if (block == nullptr)
+			return false;
+		std::memcpy(block, *buffer, received);
+		std::free(*buffer);
+		*buffer = block;
+		*capacity = bigger;
+	}
+	return true;
+}
+
+} // namespace
+
+char* fetch_list_text()
+{
+	uint32_t capacity = LIST_FIRST_CAPACITY;
+	char* buffer = static_cast<char*>(std::malloc(capacity));
+	if (buffer == nullptr)
+		return nullptr;
+	uint32_t received = 0;
+
+	log_write("Loading subnet list from http://%s%s\n", list_server, list_path);
+	HttpHandle hi = http_open_session();
+	HttpHandle hc = http_connect(hi, list_server);
+	HttpHandle hr = http_open_request(hc, list_path);
+	log_write("  handles hi=%x, hc=%x, hr=%x\n", static_cast<unsigned>(hi),
+	    static_cast<unsigned>(hc), static_cast<unsigned>(hr));
+
+	if (!http_send_request(hr)) {
+		log_write("Error sending HTTP request: %d\n", http_last_error());
+		log_write("  server: '%s' path: '%s'\n", list_server, list_path);
+	}
+
+	uint32_t announced = 0;
+	if (!http_query_data_available(hr, &announced)) {
+		log_write("Error no data: %d\n", http_last_error());
+	} else {
+		while (announced != 0) {
+			log_write("  len=%x\n", announced);
+			uint32_t delivered = 0;
+			if (!grow_list_buffer(&buffer, &capacity, received, announced) ||
+			    !http_read(hr, buffer + received, announced, &delivered) ||
+			    delivered != announced) {
+				close_all(hi, hc, hr);
+				std::free(buffer);
+				return nullptr;
+			}
+			received += announced;
+			if (!http_query_data_available(hr, &announced))
+				break;
+		}
+		if (received == 0)
+			log_write("Error no data: %d\n", http_last_error());
+	}
+
+	close_all(hi, hc, hr);
+	buffer[received] = '\0';
+	if (control_word_has(CW_DUMP_LIST))
+		log_write("\n\n%s\n\n", buffer);
+	return buffer;
+}
