@@ -37,14 +37,17 @@ inline constexpr uint32_t ROUTE_PROTO_OTHER = 1;
 inline constexpr uint32_t ROUTE_PROTO_LOCAL = 2;
 inline constexpr uint32_t ROUTE_PROTO_NETMGMT = 3;
 
-// Which call of a table fetch failed: the size query ("(0)") or the fetch proper ("(^)").
-enum FetchStep { FETCH_SIZE, FETCH_TABLE };
+// Which step of a table fetch failed: the size query ("(0)"), the fetch proper ("(^)"),
+// or the allocation of the block (no line of its own).
+enum FetchStep { FETCH_SIZE, FETCH_TABLE, FETCH_MEMORY };
 
-// Fetch a table into a block from std::malloc, released by the caller with std::free.
+// Fetch a table into a block of the platform's, given back with routing_free.
 // Routes come sorted by destination ascending (host order), then mask descending as stored.
 // 0 on success; otherwise the platform's status, with *failed naming the call.
 uint32_t routing_fetch_routes(RouteRow** rows, uint32_t* count, FetchStep* failed);
 uint32_t routing_fetch_addresses(AddressRow** rows, uint32_t* count, FetchStep* failed);
+// Gives back a block of either fetch; null is allowed.
+void routing_free(void* rows);
 
 // Change one route; 0 or the platform's status.
 uint32_t routing_create(const RouteRow* row);

@@ -1,0 +1,73 @@
+#include "tests/fake/fake_routing.h"
+
+#include <cstdlib>
+#include <cstring>
+
+FakeRouting fake_routing;
+
+void fake_routing_reset()
+{
+	fake_routing = FakeRouting{};
+}
+
+// Copies rows into a fresh block, as a platform fetch hands one out.
+template <typename Row>
+static uint32_t serve(const std::vector<Row>& table, uint32_t status, FetchStep step,
+    Row** rows, uint32_t* count, FetchStep* failed)
+{
+	*rows = nullptr;
+	*count = 0;
+	if (status != 0) {
+		*failed = step;
+		return status;
+	}
+	// One spare row so that an empty table still gives a block to release.
+	Row* block = static_cast<Row*>(std::malloc((table.size() + 1) * sizeof(Row)));
+	if (!block) {
+		*failed = FETCH_MEMORY;
+		return 1;
+	}
+	if (!table.empty())
+		std::memcpy(block, table.data(), table.size() * sizeof(Row));
+	fake_routing.blocks_outstanding++;
+	*rows = block;
+	*count = static_cast<uint32_t>(table.size());
+	return 0;
+}
+
+uint32_t routing_fetch_routes(RouteRow** rows, uint32_t* count, FetchStep* failed)
+{
+	return serve(fake_routing.routes, fake_routing.routes_status, fake_routing.routes_step,
+	    rows, count, failed);
+}
+
+uint32_t routing_fetch_addresses(AddressRow** rows, uint32_t* count, FetchStep* failed)
+{
+	return serve(fake_routing.addresses, fake_routing.addresses_status,
+	    fake_routing.addresses_step, rows, count, failed);
+}
+
+void routing_free(void* rows)
+{
+	if (rows)
+		fake_routing.blocks_outstanding--;
+	std::free(rows);
+}
+
+uint32_t routing_create(const RouteRow* row)
+{
+	fake_routing.calls.push_back({'c', *row});
+	return fake_routing.create_status;
+}
+
+uint32_t routing_rewrite(const RouteRow* row)
+{
+	fake_routing.calls.push_back({'r', *row});
+	return fake_routing.rewrite_status;
+}
+
+uint32_t routing_delete(const RouteRow* row)
+{
+	fake_routing.calls.push_back({'d', *row});
+	return fake_routing.delete_status;
+}

@@ -1,0 +1,34 @@
+#pragma once
+// The in-memory routing table: serves the rows a test gives, records every change asked of it.
+#include <cstdint>
+#include <vector>
+
+#include "platform/routing.h"
+
+struct FakeRouteCall {
+	char op;		// 'c' create, 'r' rewrite, 'd' delete
+	RouteRow row;		// the row as the platform received it
+};
+
+struct FakeRouting {
+	// Served as given, in this order: a test that wants the sorted order gives it sorted.
+	std::vector<RouteRow> routes;
+	std::vector<AddressRow> addresses;
+	// A nonzero status fails the fetch at the step named beside it.
+	uint32_t routes_status;
+	FetchStep routes_step;
+	uint32_t addresses_status;
+	FetchStep addresses_step;
+	// Answers of the three changes.
+	uint32_t create_status;
+	uint32_t rewrite_status;
+	uint32_t delete_status;
+	std::vector<FakeRouteCall> calls;
+	// Blocks handed out by the fetches and not yet given back through routing_free.
+	int blocks_outstanding;
+};
+
+extern FakeRouting fake_routing;
+
+// Empty tables, every call succeeding, no calls recorded, no block outstanding.
+void fake_routing_reset();
