@@ -1,5 +1,12 @@
 #pragma once
 // Turning list text into prefixes, and rebuilding the PrefixList every cycle.
+#include <cstdint>
+
+// Scans "%d.%d.%d.%d/%d" from text into values[0..4] (four octets, then the length) as the
+// C library's formatted scan does: white space before each number is skipped, line feeds
+// included; a separator must match exactly; the first mismatch ends the scan, and every value
+// not reached keeps what it held.
+void scan_prefix(const char* text, int32_t values[5]);
 
 // One add_prefix call for every line that starts with a digit; false when memory ran out.
 bool parse_list_text(const char* text);
