@@ -24,23 +24,26 @@ void close_all(HttpHandle hi, HttpHandle hc, HttpHandle hr)
 	http_close_handle(hi);
 }
 
-// Doubles *capacity until received + announced fits with one byte to spare; false when
-// memory runs out or the capacity would pass 2^31 (the old block is then still *buffer).
+// Doubles *capacity until received + announced fits with one byte to spare, copying what was
+// received once into a block of the final size. false when memory runs out or the capacity
+// would pass 2^31; *buffer is then the old block.
 bool grow_list_buffer(char** buffer, uint32_t* capacity, uint32_t received, uint32_t announced)
 {
 	uint64_t needed = uint64_t{received} + announced;
-	while (needed >= *capacity) {
-		if (*capacity >= LIST_MAX_CAPACITY)
-			return false;
-		uint32_t bigger = *capacity * 2;
-		char* block = static_cast<char*>(std::malloc(bigger));
-		if (block == nullptr)
-			return false;
-		std::memcpy(block, *buffer, received);
-		std::free(*buffer);
-		*buffer = block;
-		*capacity = bigger;
-	}
+	uint64_t bigger = *capacity;
+	while (needed >= bigger)
+		bigger *= 2;
+	if (bigger == *capacity)
+		return true;
+	if (bigger > LIST_MAX_CAPACITY)
+		return false;
+	char* block = static_cast<char*>(std::malloc(bigger));
+	if (block == nullptr)
+		return false;
+	std::memcpy(block, *buffer, received);
+	std::free(*buffer);
+	*buffer = block;
+	*capacity = static_cast<uint32_t>(bigger);
 	return true;
 }
 
