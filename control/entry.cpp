@@ -1,0 +1,54 @@
+#include "control/entry.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "control/background.h"
+#include "control/command_line.h"
+#include "control/control_word.h"
+#include "platform/net.h"
+#include "platform/shared_word.h"
+
+int entry_point(int argc, char** argv)
+{
+	if (argc < 2) {
+		print_usage();
+		return 1;
+	}
+	net_startup();
+
+	bool existed = false;
+	int error = 0;
+	if (!shared_word_open(&existed, &error)) {
+		std::fprintf(stderr, "Cannot determine whether LanxRoute is already running (error code %d)\n",
+			     error);
+		return 1;
+	}
+	uint32_t* word = shared_word_map(&error);
+	if (!word) {
+		std::fprintf(stderr, "Cannot map shared memory (error code %d)\n", error);
+		return 1;
+	}
+	control_word = word;
+	// Every invocation clears a running copy's flags; the options set them afresh.
+	control_word_write(0);
+
+	int status = parse_arguments(argc, argv);
+	if (status >= 0)
+		return status;
+
+	if (existed) {
+		// The options have reached the running copy through the word.
+		if (!control_word_has(CW_EXIT))
+			std::fputs("LanxRoute is already running.\n", stderr);
+		return 1;
+	}
+	if (no_fork)
+		return run_background();
+	// A detached copy without gateways could never route anything.
+	if (!lanx_gateway_text) {
+		print_usage();
+		return 1;
+	}
+	return relaunch(argc, argv);
+}
