@@ -6,9 +6,12 @@
 // A connection; 0 is none.
 using DialConnection = uintptr_t;
 
-// The dialling parameters of one phonebook entry.
+// The dialling parameters of one phonebook entry. The caller zeroes the whole record and sets
+// entry_name; the platform keeps its own record of the entry in platform_record, from the read
+// of the parameters to the dial.
 struct DialParams {
 	char entry_name[257];
+	alignas(16) unsigned char platform_record[2048];
 };
 
 inline constexpr uint32_t DIAL_STATE_CONNECTED = 0x2000;
@@ -21,7 +24,8 @@ struct DialStatus {
 // Fills in the entry's stored parameters; 0 or an error code.
 uint32_t dialup_get_entry_params(DialParams* params);
 // Dials synchronously; may hand back a connection even when it fails.
-uint32_t dialup_dial(const DialParams* params, DialConnection* connection);
+uint32_t dialup_dial(DialParams* params, DialConnection* connection);
+// 0 with the state filled in, or an error code.
 uint32_t dialup_get_status(DialConnection connection, DialStatus* status);
 void dialup_hang_up(DialConnection connection);
 // Asks for the disconnection event to be signalled when the connection drops.
