@@ -1,0 +1,61 @@
+#include "routes/gateways.h"
+
+#include "control/command_line.h"
+#include "control/control_word.h"
+#include "control/log.h"
+
+uint32_t lanx_gateway;
+uint32_t world_gateway;
+uint32_t lanx_if;
+uint32_t world_if;
+
+void print_dotted(uint32_t address)
+{
+	// Network order: the first octet is the first byte in memory.
+	const unsigned char* b = reinterpret_cast<const unsigned char*>(&address);
+	log_write("%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+}
+
+bool resolve_gateways(AddressSnapshot* addresses, const RouteSnapshot* routes)
+{
+	if (control_word_has(CW_SHOW_INTERFACES)) {
+		print_dotted(lanx_gateway);
+		log_write("\n");
+		print_dotted(world_gateway);
+		log_write("\n");
+	}
+
+	// Subnet rule: every match overwrites, so the last matching row wins.
+	for (uint32_t i = 0; i < addresses->count; i++) {
+		const AddressRow* a = &addresses->rows[i];
+		if ((a->mask & lanx_gateway) == (a->mask & a->addr))
+			lanx_if = a->index;
+		if ((a->mask & world_gateway) == (a->mask & a->addr))
+			world_if = a->index;
+		if (control_word_has(CW_SHOW_INTERFACES)) {
+			log_write("IF ID: %d(%x)\n", static_cast<int>(a->index), a->index);
+			print_dotted(a->addr);
+			log_write("/");
+			print_dotted(a->mask);
+			log_write("-> %x\n", a->index);
+		}
+	}
+	release_address_snapshot(addresses);
+
+	// Host-route fallback: fills only an index still unset, so the first host route wins.
+	for (uint32_t i = 0; i < routes->count; i++) {
+		const RouteRow* r = &routes->rows[i];
+		if (lanx_if == 0 && r->dest == lanx_gateway && r->mask == 0xFFFFFFFF)
+			lanx_if = r->if_index;
+		if (world_if == 0 && r->dest == world_gateway && r->mask == 0xFFFFFFFF)
+			world_if = r->if_index;
+	}
+
+	if (lanx_if != 0 && world_if != 0)
+		return true;
+	if (lanx_if == 0)
+		log_write("Bad LANX gateway specified: %s\n", lanx_gateway_text ? lanx_gateway_text : "");
+	if (world_if == 0)
+		log_write("Bad WORLD gateway specified: %s\n", world_gateway_text ? world_gateway_text : "");
+	return false;
+}
