@@ -43,9 +43,9 @@ enum FetchStep { FETCH_SIZE, FETCH_TABLE, FETCH_MEMORY };
 
 // Fetch a table into a block of the platform's, given back with routing_free.
 // Routes come sorted by destination ascending (host order), then mask descending as stored.
-// 0 on success; otherwise the platform's status, with *failed naming the call.
-uint32_t routing_fetch_routes(RouteRow** rows, uint32_t* count, FetchStep* failed);
-uint32_t routing_fetch_addresses(AddressRow** rows, uint32_t* count, FetchStep* failed);
+// false on failure, with the platform's status (which may be 0) and the step that failed.
+bool routing_fetch_routes(RouteRow** rows, uint32_t* count, uint32_t* status, FetchStep* failed);
+bool routing_fetch_addresses(AddressRow** rows, uint32_t* count, uint32_t* status, FetchStep* failed);
 // Gives back a block of either fetch; null is allowed.
 void routing_free(void* rows);
 

@@ -7,8 +7,8 @@ RouteSnapshot route_snapshot;
 bool fetch_route_snapshot(RouteSnapshot* snapshot)
 {
 	FetchStep failed = FETCH_TABLE;
-	uint32_t status = routing_fetch_routes(&snapshot->rows, &snapshot->count, &failed);
-	if (status == 0)
+	uint32_t status = 0;
+	if (routing_fetch_routes(&snapshot->rows, &snapshot->count, &status, &failed))
 		return true;
 	snapshot->rows = nullptr;
 	snapshot->count = 0;
@@ -23,8 +23,8 @@ bool fetch_route_snapshot(RouteSnapshot* snapshot)
 bool fetch_address_snapshot(AddressSnapshot* snapshot)
 {
 	FetchStep failed = FETCH_TABLE;
-	uint32_t status = routing_fetch_addresses(&snapshot->rows, &snapshot->count, &failed);
-	if (status == 0)
+	uint32_t status = 0;
+	if (routing_fetch_addresses(&snapshot->rows, &snapshot->count, &status, &failed))
 		return true;
 	snapshot->rows = nullptr;
 	snapshot->count = 0;

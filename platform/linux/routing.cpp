@@ -288,14 +288,14 @@ static uint32_t dump(uint16_t type, RowBlock* block, FetchStep* failed)
 	return 0;
 }
 
-uint32_t routing_fetch_routes(RouteRow** rows, uint32_t* count, FetchStep* failed)
+bool routing_fetch_routes(RouteRow** rows, uint32_t* count, uint32_t* status, FetchStep* failed)
 {
 	RowBlock block;
-	uint32_t status = dump(RTM_GETROUTE, &block, failed);
+	*status = dump(RTM_GETROUTE, &block, failed);
 	*rows = static_cast<RouteRow*>(block.rows);
 	*count = block.count;
-	if (status != 0)
-		return status;
+	if (*status != 0)
+		return false;
 	// The reconciliation's search wants destination ascending, then mask descending as stored.
 	std::sort(*rows, *rows + *count, [](const RouteRow& a, const RouteRow& b) {
 		uint32_t da = ntohl(a.dest), db = ntohl(b.dest);
@@ -303,16 +303,16 @@ uint32_t routing_fetch_routes(RouteRow** rows, uint32_t* count, FetchStep* faile
 			return da < db;
 		return a.mask > b.mask;
 	});
-	return 0;
+	return true;
 }
 
-uint32_t routing_fetch_addresses(AddressRow** rows, uint32_t* count, FetchStep* failed)
+bool routing_fetch_addresses(AddressRow** rows, uint32_t* count, uint32_t* status, FetchStep* failed)
 {
 	RowBlock block;
-	uint32_t status = dump(RTM_GETADDR, &block, failed);
+	*status = dump(RTM_GETADDR, &block, failed);
 	*rows = static_cast<AddressRow*>(block.rows);
 	*count = block.count;
-	return status;
+	return *status == 0;
 }
 
 void routing_free(void* rows)

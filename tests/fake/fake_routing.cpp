@@ -12,39 +12,41 @@ void fake_routing_reset()
 
 // Copies rows into a fresh block, as a platform fetch hands one out.
 template <typename Row>
-static uint32_t serve(const std::vector<Row>& table, uint32_t status, FetchStep step,
-    Row** rows, uint32_t* count, FetchStep* failed)
+static bool serve(const std::vector<Row>& table, bool fail, uint32_t status, FetchStep step,
+    Row** rows, uint32_t* count, uint32_t* status_out, FetchStep* failed)
 {
 	*rows = nullptr;
 	*count = 0;
-	if (status != 0) {
+	if (fail) {
+		*status_out = status;
 		*failed = step;
-		return status;
+		return false;
 	}
 	// One spare row so that an empty table still gives a block to release.
 	Row* block = static_cast<Row*>(std::malloc((table.size() + 1) * sizeof(Row)));
 	if (!block) {
+		*status_out = 0;
 		*failed = FETCH_MEMORY;
-		return 1;
+		return false;
 	}
 	if (!table.empty())
 		std::memcpy(block, table.data(), table.size() * sizeof(Row));
 	fake_routing.blocks_outstanding++;
 	*rows = block;
 	*count = static_cast<uint32_t>(table.size());
-	return 0;
+	return true;
 }
 
-uint32_t routing_fetch_routes(RouteRow** rows, uint32_t* count, FetchStep* failed)
+bool routing_fetch_routes(RouteRow** rows, uint32_t* count, uint32_t* status, FetchStep* failed)
 {
-	return serve(fake_routing.routes, fake_routing.routes_status, fake_routing.routes_step,
-	    rows, count, failed);
+	return serve(fake_routing.routes, fake_routing.routes_fail, fake_routing.routes_status,
+	    fake_routing.routes_step, rows, count, status, failed);
 }
 
-uint32_t routing_fetch_addresses(AddressRow** rows, uint32_t* count, FetchStep* failed)
+bool routing_fetch_addresses(AddressRow** rows, uint32_t* count, uint32_t* status, FetchStep* failed)
 {
-	return serve(fake_routing.addresses, fake_routing.addresses_status,
-	    fake_routing.addresses_step, rows, count, failed);
+	return serve(fake_routing.addresses, fake_routing.addresses_fail,
+	    fake_routing.addresses_status, fake_routing.addresses_step, rows, count, status, failed);
 }
 
 void routing_free(void* rows)

@@ -14,9 +14,11 @@ struct FakeRouting {
 	// Served as given, in this order: a test that wants the sorted order gives it sorted.
 	std::vector<RouteRow> routes;
 	std::vector<AddressRow> addresses;
-	// A nonzero status fails the fetch at the step named beside it.
+	// A fetch fails when its flag is set, with the status and step beside it.
+	bool routes_fail;
 	uint32_t routes_status;
 	FetchStep routes_step;
+	bool addresses_fail;
 	uint32_t addresses_status;
 	FetchStep addresses_step;
 	// Answers of the three changes.
