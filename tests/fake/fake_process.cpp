@@ -27,7 +27,8 @@ static long log_bytes_on_disk()
 
 void fake_record(const std::string& what)
 {
-	fake_calls.push_back(FakeCall{what, log_bytes_on_disk()});
+	long written = log_stream != nullptr ? std::ftell(log_stream) : -1;
+	fake_calls.push_back(FakeCall{what, log_bytes_on_disk(), written});
 }
 
 std::vector<std::string> fake_call_texts()

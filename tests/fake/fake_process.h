@@ -7,6 +7,7 @@
 struct FakeCall {
 	std::string what;	// "wait 5000", "sleep 1000", "params NAME", "hangup 7", ...
 	long log_bytes;		// bytes of the log file on disk at that moment; -1 without a log
+	long log_written;	// bytes written to the log stream so far, buffered or not
 };
 
 struct FakeProcess {
@@ -27,7 +28,7 @@ extern std::vector<FakeCall> fake_calls;
 
 // Everything succeeds, nothing recorded, no exit scripted.
 void fake_process_reset();
-// Adds what to the timeline with the log's size on disk.
+// Adds what to the timeline with the log's size on disk and as written.
 void fake_record(const std::string& what);
 // The timeline's texts only.
 std::vector<std::string> fake_call_texts();
