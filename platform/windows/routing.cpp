@@ -1,0 +1,180 @@
+// The forwarding table through IP Helper.
+#include "platform/routing.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <iphlpapi.h>
+#include <netioapi.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+static RouteRow to_route_row(const MIB_IPFORWARDROW& m)
+{
+	RouteRow r{};
+	r.dest = m.dwForwardDest;
+	r.mask = m.dwForwardMask;
+	r.policy = m.dwForwardPolicy;
+	r.next_hop = m.dwForwardNextHop;
+	r.if_index = m.dwForwardIfIndex;
+	r.type = m.dwForwardType;
+	r.proto = m.dwForwardProto;
+	r.age = m.dwForwardAge;
+	r.next_hop_as = m.dwForwardNextHopAS;
+	r.metric1 = m.dwForwardMetric1;
+	r.metric2 = m.dwForwardMetric2;
+	r.metric3 = m.dwForwardMetric3;
+	r.metric4 = m.dwForwardMetric4;
+	r.metric5 = m.dwForwardMetric5;
+	r.fetched_if_index = m.dwForwardIfIndex;
+	r.fetched_next_hop = m.dwForwardNextHop;
+	return r;
+}
+
+static MIB_IPFORWARDROW to_mib_row(const RouteRow* r)
+{
+	MIB_IPFORWARDROW m{};
+	m.dwForwardDest = r->dest;
+	m.dwForwardMask = r->mask;
+	m.dwForwardPolicy = r->policy;
+	m.dwForwardNextHop = r->next_hop;
+	m.dwForwardIfIndex = r->if_index;
+	m.dwForwardType = r->type;
+	m.dwForwardProto = r->proto;
+	m.dwForwardAge = r->age;
+	m.dwForwardNextHopAS = r->next_hop_as;
+	m.dwForwardMetric1 = r->metric1;
+	m.dwForwardMetric2 = r->metric2;
+	m.dwForwardMetric3 = r->metric3;
+	m.dwForwardMetric4 = r->metric4;
+	m.dwForwardMetric5 = r->metric5;
+	return m;
+}
+
+bool routing_fetch_routes(RouteRow** rows, uint32_t* count, uint32_t* status, FetchStep* failed)
+{
+	*rows = nullptr;
+	*count = 0;
+	ULONG size = 0;
+	DWORD r = GetIpForwardTable(nullptr, &size, FALSE);
+	if (r != ERROR_INSUFFICIENT_BUFFER) {
+		*status = r;
+		*failed = FETCH_SIZE;
+		return false;
+	}
+	MIB_IPFORWARDTABLE* table = static_cast<MIB_IPFORWARDTABLE*>(std::malloc(size));
+	if (!table) {
+		*status = ERROR_NOT_ENOUGH_MEMORY;
+		*failed = FETCH_MEMORY;
+		return false;
+	}
+	r = GetIpForwardTable(table, &size, TRUE);
+	if (r != NO_ERROR) {
+		std::free(table);
+		*status = r;
+		*failed = FETCH_TABLE;
+		return false;
+	}
+	DWORD n = table->dwNumEntries;
+	RouteRow* out = static_cast<RouteRow*>(std::malloc((n + 1) * sizeof(RouteRow)));
+	if (!out) {
+		std::free(table);
+		*status = ERROR_NOT_ENOUGH_MEMORY;
+		*failed = FETCH_MEMORY;
+		return false;
+	}
+	for (DWORD i = 0; i < n; i++)
+		out[i] = to_route_row(table->table[i]);
+	std::free(table);
+	// bOrder sorts by destination, protocol, policy and next hop; the search wants the mask next.
+	std::sort(out, out + n, [](const RouteRow& a, const RouteRow& b) {
+		uint32_t da = ntohl(a.dest), db = ntohl(b.dest);
+		if (da != db)
+			return da < db;
+		return a.mask > b.mask;
+	});
+	*rows = out;
+	*count = n;
+	*status = 0;
+	return true;
+}
+
+bool routing_fetch_addresses(AddressRow** rows, uint32_t* count, uint32_t* status, FetchStep* failed)
+{
+	*rows = nullptr;
+	*count = 0;
+	ULONG size = 0;
+	DWORD r = GetIpAddrTable(nullptr, &size, FALSE);
+	if (r != ERROR_INSUFFICIENT_BUFFER) {
+		*status = r;
+		*failed = FETCH_SIZE;
+		return false;
+	}
+	MIB_IPADDRTABLE* table = static_cast<MIB_IPADDRTABLE*>(std::malloc(size));
+	if (!table) {
+		*status = ERROR_NOT_ENOUGH_MEMORY;
+		*failed = FETCH_MEMORY;
+		return false;
+	}
+	r = GetIpAddrTable(table, &size, TRUE);
+	if (r != NO_ERROR) {
+		std::free(table);
+		*status = r;
+		*failed = FETCH_TABLE;
+		return false;
+	}
+	DWORD n = table->dwNumEntries;
+	AddressRow* out = static_cast<AddressRow*>(std::malloc((n + 1) * sizeof(AddressRow)));
+	if (!out) {
+		std::free(table);
+		*status = ERROR_NOT_ENOUGH_MEMORY;
+		*failed = FETCH_MEMORY;
+		return false;
+	}
+	for (DWORD i = 0; i < n; i++) {
+		out[i].addr = table->table[i].dwAddr;
+		out[i].index = table->table[i].dwIndex;
+		out[i].mask = table->table[i].dwMask;
+	}
+	std::free(table);
+	*rows = out;
+	*count = n;
+	*status = 0;
+	return true;
+}
+
+void routing_free(void* rows)
+{
+	std::free(rows);
+}
+
+uint32_t routing_create(const RouteRow* row)
+{
+	MIB_IPFORWARDROW m = to_mib_row(row);
+	// Since Vista a metric below the interface's own is refused (error 160).
+	MIB_IPINTERFACE_ROW iface;
+	InitializeIpInterfaceEntry(&iface);
+	iface.Family = AF_INET;
+	iface.InterfaceIndex = row->if_index;
+	if (GetIpInterfaceEntry(&iface) == NO_ERROR)
+		m.dwForwardMetric1 += iface.Metric;
+	return CreateIpForwardEntry(&m);
+}
+
+// Deletes the route as it was fetched.
+uint32_t routing_delete(const RouteRow* row)
+{
+	MIB_IPFORWARDROW m = to_mib_row(row);
+	m.dwForwardIfIndex = row->fetched_if_index;
+	m.dwForwardNextHop = row->fetched_next_hop;
+	return DeleteIpForwardEntry(&m);
+}
+
+// SetIpForwardEntry cannot move a route to another interface: delete it, then create it anew.
+uint32_t routing_rewrite(const RouteRow* row)
+{
+	uint32_t deleted = routing_delete(row);
+	uint32_t created = routing_create(row);
+	return deleted != 0 ? deleted : created;
+}
