@@ -1,0 +1,408 @@
+// The update cycle over the fake table: what is kept, re-pointed, created and deleted, the
+// lines that say so, and the releases on every road out.
+#include "routes/reconcile.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "control/command_line.h"
+#include "control/control_word.h"
+#include "platform/byte_order.h"
+#include "prefix/prefix_list.h"
+#include "routes/gateways.h"
+#include "routes/snapshots.h"
+#include "tests/fake/fake_http.h"
+#include "tests/fake/fake_routing.h"
+#include "tests/fake/test_log.h"
+
+namespace {
+
+constexpr uint32_t ip(uint32_t a, uint32_t b, uint32_t c, uint32_t d)
+{
+	return a << 24 | b << 16 | c << 8 | d;
+}
+uint32_t net(uint32_t a, uint32_t b, uint32_t c, uint32_t d) { return host_to_net(ip(a, b, c, d)); }
+uint32_t net_mask(int32_t length) { return host_to_net(block_mask(length)); }
+
+constexpr uint32_t LANX_IF = 2;
+constexpr uint32_t WORLD_IF = 3;
+constexpr uint32_t OTHER_IF = 9;
+
+// A fetched row; type and protocol default to those the sweep may delete.
+RouteRow route(uint32_t dest, int32_t length, uint32_t if_index, uint32_t type = ROUTE_TYPE_INDIRECT,
+    uint32_t proto = ROUTE_PROTO_NETMGMT)
+{
+	RouteRow r{};
+	r.dest = host_to_net(dest);
+	r.mask = net_mask(length);
+	r.next_hop = net(192, 0, 2, 77);
+	r.if_index = if_index;
+	r.type = type;
+	r.proto = proto;
+	r.age = 1234;
+	r.metric1 = 7;
+	r.metric2 = 0xFFFFFFFF;
+	r.fetched_if_index = if_index;
+	r.fetched_next_hop = r.next_hop;
+	return r;
+}
+
+std::string ops()
+{
+	std::string s;
+	for (const FakeRouteCall& c : fake_routing.calls)
+		s += c.op;
+	return s;
+}
+
+// The cycle's own lines, without those of loading the list.
+std::string route_lines()
+{
+	std::string log = test_log_text(), out;
+	for (size_t at = 0; at < log.size();) {
+		size_t end = log.find('\n', at);
+		end = end == std::string::npos ? log.size() : end + 1;
+		if (std::string("+-*i~U").find(log[at]) != std::string::npos)
+			out += log.substr(at, end - at);
+		at = end;
+	}
+	return out;
+}
+
+uint32_t word;
+
+class ReconcileTest : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		word = CW_SHOW_CHANGES;
+		control_word = &word;
+		test_log_start();
+		fake_routing_reset();
+		fake_http_serve("");
+		route_snapshot = {0, nullptr};
+		lanx_gateway = net(10, 0, 0, 1);
+		world_gateway = net(192, 0, 2, 1);
+		lanx_gateway_text = "10.0.0.1";
+		world_gateway_text = "192.0.2.1";
+		lanx_if = 0;
+		world_if = 0;
+		fake_routing.addresses = {{net(10, 0, 0, 2), LANX_IF, net(255, 255, 255, 0)},
+		    {net(192, 0, 2, 2), WORLD_IF, net(255, 255, 255, 0)}};
+	}
+	void TearDown() override
+	{
+		EXPECT_EQ(fake_routing.blocks_outstanding, 0) << "every fetched block is given back";
+		reset_prefix_list();
+	}
+};
+
+TEST_F(ReconcileTest, SweepKeepsOrDeletesEachRowByItsConditions)
+{
+	struct Case {
+		const char* what;
+		RouteRow row;
+		bool deleted;
+	} cases[] = {
+		{"our indirect route on the lanx link", route(ip(10, 9, 0, 0), 16, LANX_IF), true},
+		{"our indirect route on the world link", route(ip(10, 9, 0, 0), 16, WORLD_IF), true},
+		{"default route", route(0, 0, LANX_IF), false},
+		{"destination 0 with a longer mask", route(0, 8, LANX_IF), false},
+		{"host route", route(ip(10, 9, 0, 1), 32, LANX_IF), false},
+		{"direct route", route(ip(10, 9, 0, 0), 16, LANX_IF, ROUTE_TYPE_DIRECT), false},
+		{"other type (blackhole)", route(ip(10, 9, 0, 0), 16, LANX_IF, ROUTE_TYPE_OTHER), false},
+		{"administrator's protocol", route(ip(10, 9, 0, 0), 16, LANX_IF, 4, ROUTE_PROTO_OTHER), false},
+		{"kernel protocol", route(ip(10, 9, 0, 0), 16, WORLD_IF, 4, ROUTE_PROTO_LOCAL), false},
+		{"a third interface", route(ip(10, 9, 0, 0), 16, OTHER_IF), false},
+	};
+	for (const Case& c : cases) {
+		SCOPED_TRACE(c.what);
+		SetUp();
+		fake_routing.routes = {c.row};
+		EXPECT_EQ(update_routes(), 0);
+		if (c.deleted) {
+			ASSERT_EQ(ops(), "d");
+			EXPECT_EQ(std::memcmp(&fake_routing.calls[0].row, &c.row, sizeof c.row), 0)
+			    << "deleted as fetched";
+			EXPECT_EQ(route_lines().substr(0, 22), "-10.9.0.0/255.255.0.0[");
+		} else {
+			EXPECT_EQ(ops(), "");
+			EXPECT_EQ(route_lines(), "");
+		}
+		EXPECT_EQ(fake_routing.blocks_outstanding, 0);
+		reset_prefix_list();
+	}
+}
+
+TEST_F(ReconcileTest, RowOnTheWantedInterfaceIsKeptWithoutCallOrLine)
+{
+	fake_http_serve("10.1.0.0/16\n");
+	fake_routing.routes = {route(ip(10, 1, 0, 0), 16, LANX_IF)};
+	EXPECT_EQ(update_routes(), 0);
+	EXPECT_EQ(ops(), "") << "a marked row survives the sweep although it is ours";
+	EXPECT_EQ(route_lines(), "");
+}
+
+TEST_F(ReconcileTest, RowOnAnotherInterfaceIsRepointedToTheGateway)
+{
+	fake_http_serve("10.1.0.0/16\n");
+	RouteRow fetched = route(ip(10, 1, 0, 0), 16, OTHER_IF, ROUTE_TYPE_INDIRECT, ROUTE_PROTO_OTHER);
+	fake_routing.routes = {fetched};
+	EXPECT_EQ(update_routes(), 0);
+	EXPECT_EQ(route_lines(), "i10.1.0.0/255.255.0.0[9]: 2\n*10.1.0.0/255.255.0.0[2]: 0\n");
+	ASSERT_EQ(ops(), "r");
+	RouteRow expected = fetched;
+	expected.age = MARK_UPDATE;
+	expected.if_index = LANX_IF;
+	expected.next_hop = lanx_gateway;
+	EXPECT_EQ(std::memcmp(&fake_routing.calls[0].row, &expected, sizeof expected), 0)
+	    << "only the interface, the next hop and the mark change";
+}
+
+TEST_F(ReconcileTest, OfRowsWithOneDestinationAndMaskOnlyTheFoundOneIsKept)
+{
+	fake_http_serve("10.1.0.0/16\n");
+	fake_routing.routes = {route(ip(10, 1, 0, 0), 16, LANX_IF), route(ip(10, 1, 0, 0), 16, LANX_IF),
+	    route(ip(10, 1, 0, 0), 16, WORLD_IF)};
+	fake_routing.routes[0].metric1 = 10;
+	fake_routing.routes[1].metric1 = 11;
+	fake_routing.routes[2].metric1 = 12;
+	EXPECT_EQ(update_routes(), 0);
+	// Three rows: the search lands on the middle one first.
+	ASSERT_EQ(ops(), "dd");
+	EXPECT_EQ(fake_routing.calls[0].row.metric1, 10u);
+	EXPECT_EQ(fake_routing.calls[1].row.metric1, 12u);
+}
+
+TEST_F(ReconcileTest, EmptySnapshotCreatesEveryListedBlock)
+{
+	fake_http_serve("10.0.0.0/23\n10.1.2.0/24\n");
+	EXPECT_EQ(update_routes(), 0);
+	ASSERT_EQ(ops(), "cc");
+	EXPECT_EQ(route_lines(), "+10.0.0.0/255.255.254.0[2]: 0\n+10.1.2.0/255.255.255.0[2]: 0\n");
+	RouteRow expected{};
+	expected.dest = net(10, 0, 0, 0);
+	expected.mask = net(255, 255, 254, 0);
+	expected.next_hop = lanx_gateway;
+	expected.if_index = LANX_IF;
+	expected.type = ROUTE_TYPE_DIRECT;
+	expected.proto = ROUTE_PROTO_NETMGMT;
+	expected.age = 0xFFFFFFFF;
+	expected.metric1 = 1;
+	EXPECT_EQ(std::memcmp(&fake_routing.calls[0].row, &expected, sizeof expected), 0);
+}
+
+TEST_F(ReconcileTest, OnlyTheTerminatorListedCreatesNothingAndSweepsOurRows)
+{
+	fake_http_serve("");
+	fake_routing.routes = {route(ip(10, 1, 0, 0), 16, LANX_IF), route(ip(10, 2, 0, 0), 16, OTHER_IF),
+	    route(ip(10, 3, 0, 0), 16, WORLD_IF)};
+	EXPECT_EQ(update_routes(), 0);
+	EXPECT_EQ(ops(), "dd");
+	EXPECT_EQ(route_lines(), "-10.1.0.0/255.255.0.0[2]: 0\n-10.3.0.0/255.255.0.0[3]: 0\n");
+}
+
+TEST_F(ReconcileTest, TheLastNodeNeverGetsARoute)
+{
+	fake_http_serve("255.255.255.0/25\n");
+	EXPECT_EQ(update_routes(), 0);
+	ASSERT_EQ(ops(), "c");
+	EXPECT_EQ(fake_routing.calls[0].row.dest, net(255, 255, 255, 0));
+	ASSERT_EQ(prefix_list.prev->base, 0xFFFFFFFFu);
+	EXPECT_TRUE(prefix_list.prev->listed);
+}
+
+TEST_F(ReconcileTest, CreationsComeBeforeRewritesAndDeletions)
+{
+	fake_http_serve("10.1.0.0/16\n10.5.0.0/16\n10.7.0.0/16\n");
+	fake_routing.routes = {route(ip(10, 1, 0, 0), 16, OTHER_IF), route(ip(10, 2, 0, 0), 16, LANX_IF),
+	    route(ip(10, 7, 0, 0), 16, WORLD_IF)};
+	EXPECT_EQ(update_routes(), 0);
+	EXPECT_EQ(ops(), "crdr");
+}
+
+TEST_F(ReconcileTest, LinesFollowTheirControlBits)
+{
+	struct Case {
+		const char* what;
+		uint32_t word;
+		const char* log;
+	} cases[] = {
+		{"changes only", CW_SHOW_CHANGES,
+		    "i10.1.0.0/255.255.0.0[9]: 2\n"
+		    "+10.2.1.0/255.255.255.0[2]: 5\n"
+		    "*10.1.0.0/255.255.0.0[2]: 6\n"
+		    "-10.8.0.0/255.255.0.0[3]: 1a\n"},
+		{"nothing shown; the table still changes", 0, ""},
+		{"dump without changes writes nothing", CW_DUMP_ROUTES, ""},
+		{"dump with changes, rows as fetched", CW_DUMP_ROUTES | CW_SHOW_CHANGES,
+		    "~10.1.0.0/255.255.0.0[9]: 0\n"
+		    "~10.8.0.0/255.255.0.0[3]: 0\n"
+		    "i10.1.0.0/255.255.0.0[9]: 2\n"
+		    "+10.2.1.0/255.255.255.0[2]: 5\n"
+		    "*10.1.0.0/255.255.0.0[2]: 6\n"
+		    "-10.8.0.0/255.255.0.0[3]: 1a\n"},
+		{"listed blocks", CW_SHOW_LISTED, "U0000010a/16\nU0001020a/24\n"},
+		{"listed blocks with their lines", CW_SHOW_LISTED | CW_SHOW_CHANGES,
+		    "U0000010a/16\n"
+		    "i10.1.0.0/255.255.0.0[9]: 2\n"
+		    "U0001020a/24\n"
+		    "+10.2.1.0/255.255.255.0[2]: 5\n"
+		    "*10.1.0.0/255.255.0.0[2]: 6\n"
+		    "-10.8.0.0/255.255.0.0[3]: 1a\n"},
+	};
+	for (const Case& c : cases) {
+		SCOPED_TRACE(c.what);
+		SetUp();
+		word = c.word;
+		fake_http_serve("10.1.0.0/16\n10.2.1.0/24\n");
+		fake_routing.routes = {route(ip(10, 1, 0, 0), 16, OTHER_IF), route(ip(10, 8, 0, 0), 16, WORLD_IF)};
+		fake_routing.create_status = 5;
+		fake_routing.rewrite_status = 6;
+		fake_routing.delete_status = 0x1a;
+		EXPECT_EQ(update_routes(), 0) << "failed changes do not fail the cycle";
+		EXPECT_EQ(route_lines(), c.log);
+		EXPECT_EQ(ops(), "crd");
+		reset_prefix_list();
+	}
+}
+
+TEST_F(ReconcileTest, ListedBlocksTakeTheLanxGatewayOnASharedLink)
+{
+	// Both gateways on one link: the index alone cannot tell their routes apart.
+	fake_routing.addresses = {{net(10, 0, 0, 2), LANX_IF, net(255, 0, 0, 0)}};
+	world_gateway = net(10, 0, 0, 254);
+	fake_routing.routes = {route(ip(10, 2, 0, 0), 16, OTHER_IF, ROUTE_TYPE_OTHER)};
+	fake_http_serve("10.1.0.0/16\n10.2.0.0/16\n");
+	EXPECT_EQ(update_routes(), 0);
+	ASSERT_EQ(ops(), "cr");
+	EXPECT_EQ(fake_routing.calls[0].row.next_hop, lanx_gateway);
+	EXPECT_EQ(fake_routing.calls[1].row.next_hop, lanx_gateway);
+	EXPECT_EQ(lanx_if, world_if);
+}
+
+TEST_F(ReconcileTest, EnsureRouteTakesTheNextHopItIsGiven)
+{
+	lanx_if = LANX_IF;
+	world_if = WORLD_IF;
+	PrefixNode gap{ip(10, 1, 128, 0), 17, 0, nullptr, nullptr};
+	ensure_route(&gap, world_if, world_gateway);
+	ASSERT_EQ(ops(), "c");
+	EXPECT_EQ(fake_routing.calls[0].row.next_hop, world_gateway);
+	EXPECT_EQ(fake_routing.calls[0].row.if_index, WORLD_IF);
+	EXPECT_EQ(route_lines(), "+10.1.128.0/255.255.128.0[3]: 0\n");
+}
+
+TEST_F(ReconcileTest, EarlyEndsReleaseWhatTheyTookAndTouchNothing)
+{
+	struct Case {
+		const char* what;
+		bool list_fails;
+		bool routes_fail;
+		uint32_t routes_status;
+		FetchStep routes_step;
+		bool addresses_fail;
+		uint32_t addresses_status;
+		FetchStep addresses_step;
+		bool no_gateways;
+		const char* log;
+	} cases[] = {
+		{"list read fails", true, false, 0, FETCH_SIZE, false, 0, FETCH_SIZE, false, ""},
+		{"route size query answers 0", false, true, 0, FETCH_SIZE, false, 0, FETCH_SIZE, false,
+		    "GetIpForwardTable(0): 0\n"},
+		{"route table grew", false, true, 122, FETCH_TABLE, false, 0, FETCH_SIZE, false,
+		    "GetIpForwardTable(^): 122\n"},
+		{"route block not allocated", false, true, 0, FETCH_MEMORY, false, 0, FETCH_SIZE, false, ""},
+		{"address size query", false, false, 0, FETCH_SIZE, true, 87, FETCH_SIZE, false,
+		    "GetIpAddrTable(0): 87\n"},
+		{"address fetch", false, false, 0, FETCH_SIZE, true, 5, FETCH_TABLE, false,
+		    "GetIpAddrTable(^): 5\n"},
+		{"address block not allocated", false, false, 0, FETCH_SIZE, true, 0, FETCH_MEMORY, false, ""},
+		{"no gateway resolves", false, false, 0, FETCH_SIZE, false, 0, FETCH_SIZE, true,
+		    "Bad LANX gateway specified: 10.0.0.1\nBad WORLD gateway specified: 192.0.2.1\n"},
+	};
+	for (const Case& c : cases) {
+		SCOPED_TRACE(c.what);
+		SetUp();
+		fake_http_serve("10.1.0.0/16\n");
+		if (c.list_fails) {
+			FakeHttpPiece broken = fake_http_piece("10.1.");
+			broken.read_ok = false;
+			fake_http.pieces = {broken};
+		}
+		fake_routing.routes = {route(ip(10, 9, 0, 0), 16, LANX_IF)};
+		fake_routing.routes_fail = c.routes_fail;
+		fake_routing.routes_status = c.routes_status;
+		fake_routing.routes_step = c.routes_step;
+		fake_routing.addresses_fail = c.addresses_fail;
+		fake_routing.addresses_status = c.addresses_status;
+		fake_routing.addresses_step = c.addresses_step;
+		if (c.no_gateways)
+			fake_routing.addresses.clear();
+		EXPECT_EQ(update_routes(), 1);
+		EXPECT_EQ(ops(), "");
+		EXPECT_EQ(fake_routing.blocks_outstanding, 0);
+		EXPECT_EQ(route_snapshot.rows, nullptr);
+		std::string log = test_log_text();
+		EXPECT_NE(log.find(c.log), std::string::npos) << log;
+		EXPECT_EQ(log.find("GetIp") != std::string::npos, std::string(c.log).find("GetIp") == 0);
+		reset_prefix_list();
+	}
+}
+
+TEST_F(ReconcileTest, LogRouteOpWritesOnlyUnderShowChanges)
+{
+	RouteRow r = route(ip(10, 0, 0, 0), 23, 0x1a);
+	log_route_op(0xbeef, '+', &r);
+	word = 0;
+	log_route_op(1, '-', &r);
+	EXPECT_EQ(route_lines(), "+10.0.0.0/255.255.254.0[1a]: beef\n");
+}
+
+// The search against the documented order: every row of a generated table is found by its
+// destination and mask, and blocks not in the table are created.
+TEST_F(ReconcileTest, SearchFindsEveryRowOfASortedTable)
+{
+	std::mt19937 rng(7);
+	for (int round = 0; round < 50; round++) {
+		SCOPED_TRACE(round);
+		fake_routing_reset();
+		test_log_start();
+		std::vector<RouteRow> rows;
+		size_t n = rng() % 200;
+		for (size_t i = 0; i < n; i++) {
+			// Few distinct destinations, so that many rows share one with different masks.
+			int32_t length = static_cast<int32_t>(rng() % 33);
+			uint32_t dest = static_cast<uint32_t>(rng() % 8) << 24 & block_mask(length);
+			rows.push_back(route(dest, length, LANX_IF));
+		}
+		std::sort(rows.begin(), rows.end(), [](const RouteRow& a, const RouteRow& b) {
+			if (net_to_host(a.dest) != net_to_host(b.dest))
+				return net_to_host(a.dest) < net_to_host(b.dest);
+			return a.mask > b.mask;
+		});
+		route_snapshot = {static_cast<uint32_t>(rows.size()), rows.data()};
+		lanx_if = LANX_IF;
+		world_if = WORLD_IF;
+		size_t creations = 0;
+		for (int probe = 0; probe < 100; probe++) {
+			int32_t length = static_cast<int32_t>(rng() % 33);
+			PrefixNode block{static_cast<uint32_t>(rng() % 8) << 24 & block_mask(length), length, 1, nullptr, nullptr};
+			bool present = std::any_of(rows.begin(), rows.end(), [&](const RouteRow& r) {
+				return r.dest == host_to_net(block.base) && r.mask == net_mask(length);
+			});
+			ensure_route(&block, LANX_IF, lanx_gateway);
+			creations += present ? 0 : 1;
+			ASSERT_EQ(fake_routing.calls.size(), creations) << std::hex << block.base << "/" << length;
+		}
+		EXPECT_EQ(test_log_text().find('i'), std::string::npos);
+		route_snapshot = {0, nullptr};
+	}
+}
+
+}  // namespace
