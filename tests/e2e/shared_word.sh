@@ -13,20 +13,27 @@ word=/dev/shm/LanxRouteShmem
 work=$(mktemp -d /run/lanx_word.XXXXXX)
 holder_pid=
 
-cleanup() {
-	if [ -n "$holder_pid" ]; then
-		kill "$holder_pid" 2>/dev/null || true
-		wait "$holder_pid" 2>/dev/null || true
-	fi
-	# A copy that wrongly took the background road would outlive the script: end ours.
+# The pids of the program's processes in this network namespace.
+our_copies() {
 	local ns exe p
 	ns=$(readlink /proc/self/ns/net)
 	exe=$(readlink -f "$LANX_BIN")
 	for p in /proc/[0-9]*; do
 		if [ "$(readlink "$p/ns/net" 2>/dev/null)" = "$ns" ] && [ "$(readlink "$p/exe" 2>/dev/null)" = "$exe" ]; then
-			kill "${p#/proc/}" 2>/dev/null || true
+			echo "${p#/proc/}"
 		fi
 	done
+}
+no_copy_runs() { [ -z "$(our_copies)" ]; }
+
+cleanup() {
+	if [ -n "$holder_pid" ]; then
+		kill "$holder_pid" 2>/dev/null || true
+		wait "$holder_pid" 2>/dev/null || true
+	fi
+	# A background copy must not outlive the script, whatever went wrong.
+	local pid
+	for pid in $(our_copies); do kill "$pid" 2>/dev/null || true; done
 	rm -rf "$work" "$word" /dev/shm/other
 }
 trap cleanup EXIT
@@ -153,6 +160,21 @@ run python3 "$work/holder.py" handover -- --exit
 expect_eq "$status" 0 "status of a handed-over copy"
 expect_eq "$err" "" "a handed-over copy is not a second invocation"
 grep -q '^Exiting$' "$work/lanxroute.log" || fail "the handed-over copy did not log its exit"
+rm -f "$work/lanxroute.log" "$word"
+
+# The real relaunch: the detached copy holds the word it was handed, until --exit ends it.
+run -- 10.0.0.1 10.0.0.2
+expect_eq "$status" 0 "status of the relaunch"
+expect_eq "$err" "" "the relaunch writes nothing to standard error"
+wait_for 10 test -n "$(our_copies)" || fail "no background copy after the relaunch"
+run -- 10.0.0.1 10.0.0.2
+expect_eq "$status" 1 "status of an invocation while the detached copy runs"
+expect_eq "$err" "LanxRoute is already running." "the detached copy holds the word"
+run -- --exit
+expect_eq "$status" 1 "status of --exit to the detached copy"
+expect_eq "$err" "" "--exit to the detached copy is silent"
+wait_for 20 no_copy_runs || fail "the detached copy did not end on --exit"
+grep -q '^Exiting$' "$work/lanxroute.log" || fail "the detached copy did not log its exit"
 rm -f "$work/lanxroute.log" "$word"
 
 # Words planted by someone else are refused and left exactly as they were.
