@@ -13,7 +13,7 @@ struct PrefixNode {
 // The sentinel: next is the head, prev the tail. Reads as an unlisted block of length 0.
 extern PrefixNode prefix_list;
 
-// 2^(32 - length) modulo 2^32: 0 for length 0.
+// 2^(32 - length) modulo 2^32: 0 for length 0. Also the level bit of a length. Lengths 0..32.
 inline uint32_t block_size(int32_t length)
 {
 	return static_cast<uint32_t>(uint64_t{1} << (32 - length));
@@ -25,7 +25,8 @@ inline uint32_t block_mask(int32_t length) { return ~(block_size(length) - 1); }
 PrefixNode* append_node(uint32_t base, int32_t length, uint8_t listed);
 // Unlinks a node and releases it.
 void remove_node(PrefixNode* node);
-// Extends the partition by one prefix; false when a node could not be allocated.
+// Extends the partition by one prefix, given in ascending order; false when a node could not
+// be allocated (the list may then be partial). A length outside 0..32 changes nothing.
 bool add_prefix(uint32_t address, int32_t length);
 // Releases every node; the list is empty afterwards.
 void reset_prefix_list();
