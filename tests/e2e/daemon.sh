@@ -88,12 +88,13 @@ expect_eq "$(log | head -n 3 | tr '\n' '|')" "--------------||Updating route tab
 
 # Routes follow the served list and the static file.
 printf '192.0.2.0/24\n198.18.0.0/15\n' >"$work/www/list.txt"
-printf '100.64.0.0/10\n' >"$run/lanxroute.static"
 wait_for 15 lanx_route 198.18.0.0/15 || fail "new listed route missing: $(ip route)"
 wait_for 15 no_route 203.0.113.0/25 || fail "stale route kept: $(ip route)"
-wait_for 15 lanx_route 100.64.0.0/10 || fail "static route missing: $(ip route)"
+# The static file's prefixes follow the list's, so they come above its last one.
+printf '198.51.100.0/24\n' >"$run/lanxroute.static"
+wait_for 15 lanx_route 198.51.100.0/24 || fail "static route missing: $(ip route)"
 rm "$run/lanxroute.static"
-wait_for 15 no_route 100.64.0.0/10 || fail "static route kept after the file went: $(ip route)"
+wait_for 15 no_route 198.51.100.0/24 || fail "static route kept after the file went: $(ip route)"
 lanx_route 192.0.2.0/24 || fail "unchanged route lost: $(ip route)"
 
 # A second invocation is a command: it reports the running copy; verbose lines follow.
