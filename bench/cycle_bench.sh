@@ -21,7 +21,7 @@ data=$here/data
 if [ "$mode" = real ] && [ ! -s "$data/real.txt" ]; then
 	mkdir -p "$data/npm"
 	npm install --silent --no-save --prefix "$data/npm" @ip-location-db/geo-whois-asn-country
-	csv=$(find "$data/npm/node_modules/@ip-location-db/geo-whois-asn-country" -name '*ipv4*.csv' | head -n1)
+	csv=$(find "$data/npm/node_modules/@ip-location-db/geo-whois-asn-country" -name 'geo-whois-asn-country-ipv4.csv')
 	python3 - "$csv" "$data/real.txt" <<'PY'
 import ipaddress, sys
 nets = set()
@@ -63,7 +63,7 @@ done
 
 if [ "$mode" = real ]; then
 	# Drop what the host's own links and the gateways' subnets would clash with.
-	grep -v -e '^0\.' -e '^10\.0\.0\.' -e '^192\.0\.2\.' -e '^127\.' "$data/real.txt" >"$work/list1" || fail "real list"
+	grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$data/real.txt" >"$work/list1" || fail "real list"
 else
 	# Every other /24, so that no two prefixes fuse into one block.
 	awk -v n="$N" 'BEGIN { for (i = 0; i < 2 * n; i += 2) printf "%d.%d.%d.0/24\n", 20 + int(i / 65536), int(i / 256) % 256, i % 256 }' >"$work/list1" || fail "synthetic list"
@@ -72,7 +72,7 @@ count=$(wc -l <"$work/list1")
 # The 1% change: every hundredth prefix leaves, as many new ones come in above the others.
 awk 'NR % 100 != 0' "$work/list1" >"$work/list2" || fail "changed list"
 awk 'NR % 100 == 0 { j = NR / 50; printf "%d.%d.%d.0/24\n", 200 + int(j / 65536), int(j / 256) % 256, j % 256 }' "$work/list1" >>"$work/list2" || fail "new prefixes"
-sort -t . -k1,1n -k2,2n -k3,3n -k4,4n -o "$work/list2" "$work/list2" || fail "sort changed list"
+sort -u -t . -k1,1n -k2,2n -k3,3n -k4,4n -o "$work/list2" "$work/list2" || fail "sort changed list"
 
 python3 -m http.server 80 --bind 127.0.0.1 --directory "$work" >/dev/null 2>&1 &
 server_pid=$!
@@ -89,23 +89,26 @@ cycle() {
 	timed "$1" env -C "$work" "$LANX_UPDATE_ONCE" @127.0.0.1/list.txt 10.0.0.1 192.0.2.1
 }
 
+routes() { ip -4 route show proto 76 | cut -d' ' -f1 | sort; }
 cycle ours_create list1
-made=$(ip -4 route show proto 76 | wc -l)
+routes >"$work/routes1"
 cycle ours_same list1
 cycle ours_change list2
+routes >"$work/routes2"
+made=$(wc -l <"$work/routes1")
 
 # The same changes through ip -batch, from the same starting table.
 ip route flush proto 76 || fail "flush"
 to_batch() { awk -v op="$1" '{ print "route " op " " $1 " via 10.0.0.1 dev lanx0 proto 76 metric 1" }'; }
-to_batch add <"$work/list1" >"$work/batch_create"
-comm -23 <(sort "$work/list1") <(sort "$work/list2") | to_batch del >"$work/batch_change"
-comm -13 <(sort "$work/list1") <(sort "$work/list2") | to_batch add >>"$work/batch_change"
+to_batch add <"$work/routes1" >"$work/batch_create"
+comm -23 "$work/routes1" "$work/routes2" | to_batch del >"$work/batch_change"
+comm -13 "$work/routes1" "$work/routes2" | to_batch add >>"$work/batch_change"
 timed ip_create ip -batch "$work/batch_create"
 # Nothing to change: the nearest equal work is reading the table once.
 timed ip_same ip -4 route show
 timed ip_change ip -batch "$work/batch_change"
 
-printf '%s list: %d prefixes, %d routes made\n' "$mode" "$count" "$made"
+printf '%s list: %d prefixes, %d routes made, %d changed by the 1%% cycle\n' "$mode" "$count" "$made" "$(wc -l <"$work/batch_change")"
 printf '%-10s %10s %12s %10s %12s %8s\n' case cycle_s cycle_KiB ip_s ip_KiB ratio
 for c in create same change; do
 	read -r os ok <"$work/ours_$c"
