@@ -152,14 +152,19 @@ void routing_free(void* rows)
 uint32_t routing_create(const RouteRow* row)
 {
 	MIB_IPFORWARDROW m = to_mib_row(row);
-	// Since Vista a metric below the interface's own is refused (error 160).
-	MIB_IPINTERFACE_ROW iface;
-	InitializeIpInterfaceEntry(&iface);
-	iface.Family = AF_INET;
-	iface.InterfaceIndex = row->if_index;
-	if (GetIpInterfaceEntry(&iface) == NO_ERROR)
-		m.dwForwardMetric1 += iface.Metric;
-	return CreateIpForwardEntry(&m);
+	DWORD status = CreateIpForwardEntry(&m);
+	// Since Vista a metric below the interface's own is refused (error 160): raise it by that metric.
+	// Asked only then, as not every IP Helper can tell an interface's metric.
+	if (status == ERROR_BAD_ARGUMENTS) {
+		MIB_IPINTERFACE_ROW iface{};
+		iface.Family = AF_INET;
+		iface.InterfaceIndex = row->if_index;
+		if (GetIpInterfaceEntry(&iface) == NO_ERROR) {
+			m.dwForwardMetric1 += iface.Metric;
+			status = CreateIpForwardEntry(&m);
+		}
+	}
+	return status;
 }
 
 // Deletes the route as it was fetched.
