@@ -7,6 +7,7 @@ packages=(
 	libmnl-dev libcurl4-openssl-dev
 	googletest libgtest-dev libgmock-dev libbenchmark-dev
 	g++-mingw-w64-x86-64-posix
+	clang libclang-rt-14-dev
 	python3 iproute2 util-linux procps
 )
 
