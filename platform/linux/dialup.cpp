@@ -134,9 +134,10 @@ static bool ready_message(int sock)
 }
 
 // The abstract socket pppd reports to; its name in NOTIFY_SOCKET's notation in *name_text.
+// The kernel picks the name (autobind): a name of our own choosing could be bound first by
+// any local user, and no dial would ever succeed.
 static int notify_socket(char* name_text, size_t size)
 {
-	static unsigned serial;
 	int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
 	if (sock < 0)
 		return -1;
@@ -145,16 +146,17 @@ static int notify_socket(char* name_text, size_t size)
 	struct sockaddr_un addr;
 	std::memset(&addr, 0, sizeof addr);
 	addr.sun_family = AF_UNIX;
-	int len = std::snprintf(addr.sun_path + 1, sizeof addr.sun_path - 1, "lanxroute/%d/%u",
-	    static_cast<int>(getpid()), ++serial);
-	std::snprintf(name_text, size, "NOTIFY_SOCKET=@%s", addr.sun_path + 1);
-	socklen_t addr_len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + len);
-	if (bind(sock, reinterpret_cast<struct sockaddr*>(&addr), addr_len) != 0) {
+	socklen_t addr_len = sizeof addr;
+	if (bind(sock, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr.sun_family) != 0 ||
+	    getsockname(sock, reinterpret_cast<struct sockaddr*>(&addr), &addr_len) != 0 ||
+	    addr_len <= offsetof(sockaddr_un, sun_path) + 1) {
 		int e = errno;
 		close(sock);
 		errno = e;
 		return -1;
 	}
+	int len = static_cast<int>(addr_len - offsetof(sockaddr_un, sun_path) - 1);
+	std::snprintf(name_text, size, "NOTIFY_SOCKET=@%.*s", len, addr.sun_path + 1);
 	return sock;
 }
 
