@@ -14,7 +14,12 @@ static HANDLE disconnection_event;
 bool process_relaunch(int, char**, int* error)
 {
 	char path[MAX_PATH + 1];
-	GetModuleFileNameA(GetModuleHandleA(NULL), path, sizeof path);
+	// A cut path could name another program: refuse it rather than start that.
+	DWORD length = GetModuleFileNameA(GetModuleHandleA(NULL), path, sizeof path);
+	if (length == 0 || length >= sizeof path) {
+		*error = length == 0 ? static_cast<int>(GetLastError()) : ERROR_INSUFFICIENT_BUFFER;
+		return false;
+	}
 
 	// Sized from the command line itself, so a line of any length fits.
 	const char* line = GetCommandLineA();
