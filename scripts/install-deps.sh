@@ -6,7 +6,7 @@ packages=(
 	cmake ninja-build g++ pkg-config
 	libmnl-dev libcurl4-openssl-dev
 	googletest libgtest-dev libgmock-dev libbenchmark-dev
-	g++-mingw-w64-x86-64-posix
+	g++-mingw-w64-x86-64-posix wine64 wine
 	clang libclang-rt-14-dev
 	python3 iproute2 util-linux procps
 )

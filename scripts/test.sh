@@ -7,7 +7,7 @@ cd "$top"
 
 scripts/install-deps.sh
 
-cmake -S . -B build/linux -G Ninja -DCMAKE_CXX_FLAGS=-Werror
+cmake -S . -B build/linux -G Ninja -DCMAKE_CXX_FLAGS=-Werror -DLANX_WINDOWS_EXE="$top/build/windows/lanxroute.exe"
 ninja -C build/linux
 
 cmake -S . -B build/sanitize -G Ninja -DLANX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-Werror
@@ -24,4 +24,5 @@ ctest --test-dir build/fuzz -L fuzz --output-on-failure
 ctest --test-dir build/sanitize -LE e2e -j2 --output-on-failure
 ctest --test-dir build/linux -LE e2e -j2 --output-on-failure
 # The end-to-end tests change routing tables and run servers: one at a time, each in its own namespaces.
+# They include the wine tests of build/windows/lanxroute.exe (label wine).
 ctest --test-dir build/linux -L e2e --output-on-failure
