@@ -99,6 +99,7 @@ expect_stream() {
 	if [ "$#" = 0 ]; then
 		[ ! -s "$file" ] || fail "$what: expected nothing, got: $(od -c "$file" | head -5)"
 	else
-		cmp -s "$file" <(crlf "$@") || fail "$what: expected $(crlf "$@" | od -c), got $(od -c "$file")"
+		cmp -s "$file" <(crlf "$@") ||
+			fail "$what: differs (< expected, > got, ^M is CR):"$'\n'"$(diff <(crlf "$@" | cat -A) <(cat -A "$file"))"
 	fi
 }
