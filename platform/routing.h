@@ -53,3 +53,13 @@ void routing_free(void* rows);
 uint32_t routing_create(const RouteRow* row);
 uint32_t routing_rewrite(const RouteRow* row);
 uint32_t routing_delete(const RouteRow* row);
+
+// Changes in flight: routing_start hands one change to the platform, which may send it with
+// others before any answer; routing_finish waits for the oldest change started and not yet
+// finished and gives its status (0 or the platform's). Changes take effect in the order
+// started. At most ROUTING_WINDOW changes are unfinished at a time; the sync calls above are
+// not mixed with unfinished changes.
+enum RouteChange { ROUTE_CREATE, ROUTE_REWRITE, ROUTE_DELETE };
+inline constexpr uint32_t ROUTING_WINDOW = 64;
+void routing_start(RouteChange change, const RouteRow* row);
+uint32_t routing_finish();

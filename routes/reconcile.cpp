@@ -19,6 +19,46 @@ void log_route_op(uint32_t value, char op, const RouteRow* row)
 	log_write("[%x]: %x\n", row->if_index, value);
 }
 
+// Changes started and not yet finished, each with the line its status goes into. Within a
+// cycle up to a window of them are in flight; outside one, each finishes before the call returns.
+struct PendingChange {
+	char op;
+	RouteRow row;
+};
+
+static PendingChange pending[ROUTING_WINDOW];
+static uint32_t pending_first, pending_count;
+static uint32_t pending_limit = 1;
+
+static void finish_oldest()
+{
+	PendingChange* p = &pending[pending_first];
+	uint32_t status = routing_finish();
+	log_route_op(status, p->op, &p->row);
+	pending_first = (pending_first + 1) % ROUTING_WINDOW;
+	pending_count--;
+}
+
+// Writes every outstanding line, so that a line of another kind keeps its place after them.
+static void finish_changes()
+{
+	while (pending_count > 0)
+		finish_oldest();
+}
+
+static void start_change(RouteChange change, char op, const RouteRow* row)
+{
+	if (pending_count == pending_limit)
+		finish_oldest();
+	PendingChange* p = &pending[(pending_first + pending_count) % ROUTING_WINDOW];
+	p->op = op;
+	p->row = *row;
+	pending_count++;
+	routing_start(change, row);
+	if (pending_limit == 1)
+		finish_changes();
+}
+
 void ensure_route(const PrefixNode* block, uint32_t if_index, uint32_t next_hop)
 {
 	uint32_t w = host_to_net(block_mask(block->length));
@@ -40,6 +80,7 @@ void ensure_route(const PrefixNode* block, uint32_t if_index, uint32_t next_hop)
 		} else {
 			row->age = MARK_KEEP;
 			if (row->if_index != if_index) {
+				finish_changes();
 				log_route_op(if_index, 'i', row);
 				// The old next hop would not be on the new interface.
 				row->if_index = if_index;
@@ -59,8 +100,7 @@ void ensure_route(const PrefixNode* block, uint32_t if_index, uint32_t next_hop)
 	created.proto = ROUTE_PROTO_NETMGMT;
 	created.age = 0xFFFFFFFF;
 	created.metric1 = 1;
-	uint32_t status = routing_create(&created);
-	log_route_op(status, '+', &created);
+	start_change(ROUTE_CREATE, '+', &created);
 }
 
 // Writes back the re-pointed rows and deletes our stale routes on the two gateways' links.
@@ -69,17 +109,16 @@ static void sweep()
 	for (uint32_t i = 0; i < route_snapshot.count; i++) {
 		RouteRow* row = &route_snapshot.rows[i];
 		if (row->age == MARK_UPDATE) {
-			uint32_t status = routing_rewrite(row);
-			log_route_op(status, '*', row);
+			start_change(ROUTE_REWRITE, '*', row);
 			continue;
 		}
 		if (row->age == MARK_KEEP || row->dest == 0 || row->mask == 0xFFFFFFFF ||
 		    row->type != ROUTE_TYPE_INDIRECT || row->proto != ROUTE_PROTO_NETMGMT ||
 		    (row->if_index != lanx_if && row->if_index != world_if))
 			continue;
-		uint32_t status = routing_delete(row);
-		log_route_op(status, '-', row);
+		start_change(ROUTE_DELETE, '-', row);
 	}
+	finish_changes();
 }
 
 int update_routes()
@@ -102,6 +141,7 @@ int update_routes()
 		for (uint32_t i = 0; i < route_snapshot.count; i++)
 			log_route_op(0, '~', &route_snapshot.rows[i]);
 
+	pending_limit = ROUTING_WINDOW;
 	if (control_word_has(CW_AGGREGATE))
 		aggregate_prefixes();
 
@@ -109,12 +149,17 @@ int update_routes()
 	for (PrefixNode* n = prefix_list.next; n != &prefix_list && n != prefix_list.prev; n = n->next) {
 		if (!n->listed)
 			continue;
-		if (control_word_has(CW_SHOW_LISTED))
+		if (control_word_has(CW_SHOW_LISTED)) {
+			finish_changes();
 			log_write("U%08x/%d\n", host_to_net(n->base), n->length);
+		}
 		ensure_route(n, lanx_if, lanx_gateway);
 	}
+	// Every creation is done before the first rewrite or deletion.
+	finish_changes();
 
 	sweep();
+	pending_limit = 1;
 	release_route_snapshot(&route_snapshot);
 	return 0;
 }

@@ -6,6 +6,7 @@
 #include <libmnl/libmnl.h>
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -18,6 +19,11 @@ static constexpr unsigned char RTPROT_LANXROUTE = 76;
 // At least libmnl's dump size, so that no dump message is truncated.
 static constexpr size_t DUMP_READ_SIZE = 65536;
 static constexpr int DUMP_RCVBUF = 8 << 20;
+// Room for a whole window of answers, failures quoting their request, with the kernel's overhead.
+static constexpr int CHANGE_RCVBUF = 1 << 20;
+// A route request is well under this; the window's requests go out in one send.
+static constexpr size_t CHANGE_SLOT = 128;
+static constexpr size_t ANSWER_SIZE = 512;
 
 static mnl_socket* dump_socket;
 static mnl_socket* change_socket;
@@ -66,6 +72,20 @@ static void drop_dump_socket()
 	if (dump_socket)
 		mnl_socket_close(dump_socket);
 	dump_socket = nullptr;
+}
+
+static bool open_change_socket()
+{
+	if (change_socket)
+		return true;
+	change_socket = open_socket();
+	if (!change_socket)
+		return false;
+	int size = CHANGE_RCVBUF;
+	int fd = mnl_socket_get_fd(change_socket);
+	if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) < 0)
+		setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+	return true;
 }
 
 static uint32_t mask_of(unsigned length)
@@ -323,11 +343,8 @@ void routing_free(void* rows)
 // Sends one change and reads to its acknowledgement: 0 or the positive errno.
 static uint32_t exchange(nlmsghdr* nlh)
 {
-	if (!change_socket) {
-		change_socket = open_socket();
-		if (!change_socket)
-			return static_cast<uint32_t>(errno);
-	}
+	if (!open_change_socket())
+		return static_cast<uint32_t>(errno);
 	nlh->nlmsg_seq = next_sequence();
 	nlh->nlmsg_flags |= NLM_F_ACK;
 	if (mnl_socket_sendto(change_socket, nlh, nlh->nlmsg_len) < 0)
@@ -374,37 +391,168 @@ static void put_next_hop(nlmsghdr* nlh, const RouteRow* row)
 		mnl_attr_put_u32(nlh, RTA_OIF, row->if_index);
 }
 
-static uint32_t change(const RouteRow* row, uint16_t flags)
+// The request of one change, built in buf.
+static nlmsghdr* change_message(char* buf, RouteChange change, const RouteRow* row)
 {
-	char buf[MNL_SOCKET_BUFFER_SIZE];
+	if (change == ROUTE_DELETE) {
+		nlmsghdr* nlh = route_message(buf, RTM_DELROUTE, 0, row);
+		rtmsg* rtm = static_cast<rtmsg*>(mnl_nlmsg_get_payload(nlh));
+		// Protocol 0 and scope "nowhere" match any; only our own rows are named by protocol.
+		rtm->rtm_protocol = row->proto == ROUTE_PROTO_NETMGMT ? RTPROT_LANXROUTE : 0;
+		rtm->rtm_scope = RT_SCOPE_NOWHERE;
+		rtm->rtm_type = row->type == ROUTE_TYPE_OTHER ? RTN_UNSPEC : RTN_UNICAST;
+		put_next_hop(nlh, row);
+		return nlh;
+	}
+	uint16_t flags = change == ROUTE_CREATE ? NLM_F_CREATE | NLM_F_EXCL : NLM_F_REPLACE;
 	nlmsghdr* nlh = route_message(buf, RTM_NEWROUTE, flags, row);
 	rtmsg* rtm = static_cast<rtmsg*>(mnl_nlmsg_get_payload(nlh));
 	rtm->rtm_protocol = RTPROT_LANXROUTE;
 	rtm->rtm_scope = RT_SCOPE_UNIVERSE;
 	rtm->rtm_type = RTN_UNICAST;
 	put_next_hop(nlh, row);
-	return exchange(nlh);
+	return nlh;
+}
+
+static uint32_t change_now(RouteChange change, const RouteRow* row)
+{
+	alignas(nlmsghdr) char buf[CHANGE_SLOT];
+	return exchange(change_message(buf, change, row));
 }
 
 uint32_t routing_create(const RouteRow* row)
 {
-	return change(row, NLM_F_CREATE | NLM_F_EXCL);
+	return change_now(ROUTE_CREATE, row);
 }
 
 uint32_t routing_rewrite(const RouteRow* row)
 {
-	return change(row, NLM_F_REPLACE);
+	return change_now(ROUTE_REWRITE, row);
 }
 
 uint32_t routing_delete(const RouteRow* row)
 {
-	char buf[MNL_SOCKET_BUFFER_SIZE];
-	nlmsghdr* nlh = route_message(buf, RTM_DELROUTE, 0, row);
-	rtmsg* rtm = static_cast<rtmsg*>(mnl_nlmsg_get_payload(nlh));
-	// Protocol 0 and scope "nowhere" match any; only our own rows are named by protocol.
-	rtm->rtm_protocol = row->proto == ROUTE_PROTO_NETMGMT ? RTPROT_LANXROUTE : 0;
-	rtm->rtm_scope = RT_SCOPE_NOWHERE;
-	rtm->rtm_type = row->type == ROUTE_TYPE_OTHER ? RTN_UNSPEC : RTN_UNICAST;
-	put_next_hop(nlh, row);
-	return exchange(nlh);
+	return change_now(ROUTE_DELETE, row);
+}
+
+// Changes in flight. The kernel handles the requests of one send in order, within the send,
+// and queues one acknowledgement each; an answer is matched to its change by sequence number.
+struct InFlight {
+	uint32_t seq;
+	uint32_t status;
+	bool sent;
+	bool answered;
+};
+
+static InFlight in_flight[ROUTING_WINDOW];
+static uint32_t flight_first, flight_count;
+alignas(nlmsghdr) static char batch[ROUTING_WINDOW * CHANGE_SLOT];
+static size_t batch_bytes;
+alignas(nlmsghdr) static char answers[ROUTING_WINDOW][ANSWER_SIZE];
+
+static InFlight* flight_at(uint32_t i)
+{
+	return &in_flight[(flight_first + i) % ROUTING_WINDOW];
+}
+
+// Changes that will get no answer take the status.
+static void fail_unanswered(uint32_t status)
+{
+	for (uint32_t i = 0; i < flight_count; i++) {
+		InFlight* f = flight_at(i);
+		if (f->sent && !f->answered) {
+			f->status = status;
+			f->answered = true;
+		}
+	}
+}
+
+static void send_batch()
+{
+	if (batch_bytes == 0)
+		return;
+	ssize_t sent = mnl_socket_sendto(change_socket, batch, batch_bytes);
+	uint32_t status = sent < 0 ? static_cast<uint32_t>(errno) : 0;
+	batch_bytes = 0;
+	for (uint32_t i = 0; i < flight_count; i++) {
+		InFlight* f = flight_at(i);
+		if (f->answered || f->sent)
+			continue;
+		f->sent = true;
+		if (status != 0) {
+			f->status = status;
+			f->answered = true;
+		}
+	}
+}
+
+// Reads what answers have come, waiting for the first.
+static void read_answers()
+{
+	mmsghdr headers[ROUTING_WINDOW];
+	iovec pieces[ROUTING_WINDOW];
+	for (uint32_t i = 0; i < ROUTING_WINDOW; i++) {
+		pieces[i] = {answers[i], ANSWER_SIZE};
+		headers[i] = mmsghdr{};
+		headers[i].msg_hdr.msg_iov = &pieces[i];
+		headers[i].msg_hdr.msg_iovlen = 1;
+	}
+	int fd = mnl_socket_get_fd(change_socket);
+	int got = recvmmsg(fd, headers, ROUTING_WINDOW, MSG_WAITFORONE, nullptr);
+	if (got < 0) {
+		// ENOBUFS: answers were dropped, and the changes they belonged to will get none.
+		fail_unanswered(static_cast<uint32_t>(errno));
+		return;
+	}
+	uint32_t portid = mnl_socket_get_portid(change_socket);
+	for (int k = 0; k < got; k++) {
+		int left = static_cast<int>(headers[k].msg_len);
+		const nlmsghdr* msg = reinterpret_cast<const nlmsghdr*>(answers[k]);
+		for (; mnl_nlmsg_ok(msg, left); msg = mnl_nlmsg_next(msg, &left)) {
+			if (msg->nlmsg_type != NLMSG_ERROR || !mnl_nlmsg_portid_ok(msg, portid))
+				continue;
+			for (uint32_t i = 0; i < flight_count; i++) {
+				InFlight* f = flight_at(i);
+				if (f->sent && !f->answered && f->seq == msg->nlmsg_seq) {
+					const nlmsgerr* err = static_cast<const nlmsgerr*>(mnl_nlmsg_get_payload(msg));
+					f->status = static_cast<uint32_t>(-err->error);
+					f->answered = true;
+					break;
+				}
+			}
+		}
+	}
+}
+
+void routing_start(RouteChange change, const RouteRow* row)
+{
+	InFlight* f = &in_flight[(flight_first + flight_count) % ROUTING_WINDOW];
+	*f = InFlight{};
+	flight_count++;
+	if (!open_change_socket()) {
+		f->status = static_cast<uint32_t>(errno);
+		f->answered = true;
+		return;
+	}
+	nlmsghdr* nlh = change_message(batch + batch_bytes, change, row);
+	nlh->nlmsg_seq = next_sequence();
+	nlh->nlmsg_flags |= NLM_F_ACK;
+	f->seq = nlh->nlmsg_seq;
+	batch_bytes += NLMSG_ALIGN(nlh->nlmsg_len);
+	if (flight_count == ROUTING_WINDOW)
+		send_batch();
+}
+
+uint32_t routing_finish()
+{
+	if (flight_count == 0)
+		return EINVAL;
+	InFlight* f = flight_at(0);
+	if (!f->sent && !f->answered)
+		send_batch();
+	while (!f->answered)
+		read_answers();
+	flight_first = (flight_first + 1) % ROUTING_WINDOW;
+	flight_count--;
+	return f->status;
 }

@@ -183,3 +183,22 @@ uint32_t routing_rewrite(const RouteRow* row)
 	uint32_t created = routing_create(row);
 	return deleted != 0 ? deleted : created;
 }
+
+// IP Helper has no changes in flight: each is made when started, its status kept for the finish.
+static uint32_t finished_status[ROUTING_WINDOW];
+static uint32_t status_first, status_count;
+
+void routing_start(RouteChange change, const RouteRow* row)
+{
+	uint32_t status = change == ROUTE_CREATE ? routing_create(row)
+	    : change == ROUTE_REWRITE ? routing_rewrite(row) : routing_delete(row);
+	finished_status[(status_first + status_count++) % ROUTING_WINDOW] = status;
+}
+
+uint32_t routing_finish()
+{
+	uint32_t status = finished_status[status_first];
+	status_first = (status_first + 1) % ROUTING_WINDOW;
+	status_count--;
+	return status;
+}

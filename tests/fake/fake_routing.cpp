@@ -1,13 +1,18 @@
 #include "tests/fake/fake_routing.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 FakeRouting fake_routing;
+// Changes are made at once; their statuses wait in order for routing_finish.
+static uint32_t finished_status[ROUTING_WINDOW];
+static uint32_t status_first, status_count;
 
 void fake_routing_reset()
 {
 	fake_routing = FakeRouting{};
+	status_first = status_count = 0;
 }
 
 // Copies rows into a fresh block, as a platform fetch hands one out.
@@ -72,4 +77,20 @@ uint32_t routing_delete(const RouteRow* row)
 {
 	fake_routing.calls.push_back({'d', *row});
 	return fake_routing.delete_status;
+}
+
+void routing_start(RouteChange change, const RouteRow* row)
+{
+	uint32_t status = change == ROUTE_CREATE ? routing_create(row)
+	    : change == ROUTE_REWRITE ? routing_rewrite(row) : routing_delete(row);
+	fake_routing.most_unfinished = std::max(fake_routing.most_unfinished, status_count + 1);
+	finished_status[(status_first + status_count++) % ROUTING_WINDOW] = status;
+}
+
+uint32_t routing_finish()
+{
+	uint32_t status = finished_status[status_first];
+	status_first = (status_first + 1) % ROUTING_WINDOW;
+	status_count--;
+	return status;
 }

@@ -26,6 +26,8 @@ struct FakeRouting {
 	uint32_t rewrite_status;
 	uint32_t delete_status;
 	std::vector<FakeRouteCall> calls;
+	// The most changes started and not yet finished at one time.
+	uint32_t most_unfinished;
 	// Blocks handed out by the fetches and not yet given back through routing_free.
 	int blocks_outstanding;
 };
