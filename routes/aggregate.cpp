@@ -24,7 +24,8 @@ static PrefixNode* merge_node(PrefixNode* x, bool* changed)
 			remove_node(x);
 			x = before;
 		} else if (after->listed && after->length == n && (x->listed || after->next->listed) &&
-			   (x->base & level) == 0) {
+			   (x->base & level) == 0 && after != prefix_list.prev) {
+			// The last node never gets a route: absorbing it would leave x unrouted too.
 			if (!x->listed)
 				ensure_route(x, world_if, world_gateway);
 			x->listed = 1;

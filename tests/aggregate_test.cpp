@@ -186,6 +186,18 @@ TEST_F(AggregateTest, OutOfOrderListMergesByTheSameTests)
 	EXPECT_EQ(made(), (std::vector<Made>{world(ip(8, 0, 0, 0), 8), world(ip(11, 0, 0, 0), 8)}));
 }
 
+TEST_F(AggregateTest, LastBlockReachingTheTopIsNeverAbsorbed)
+{
+	// 192/3 would absorb the last node 224/3 and cascade to 128/1, the new last node, which
+	// gets no route: every Lanx prefix above 128.0.0.0 would go to the world.
+	build({{ip(176, 0, 0, 0), 4}, {ip(192, 0, 0, 0), 4}, {ip(224, 0, 0, 0), 3}}, true);
+	aggregate_prefixes();
+	EXPECT_EQ(blocks(), (std::vector<Block>{ROOT, listed(ip(128, 0, 0, 0), 2), listed(ip(192, 0, 0, 0), 3),
+				listed(ip(224, 0, 0, 0), 3)}));
+	EXPECT_EQ(made(), (std::vector<Made>{world(ip(160, 0, 0, 0), 4), world(ip(208, 0, 0, 0), 4),
+			      world(ip(128, 0, 0, 0), 3)}));
+}
+
 // --- What aggregation is for: every address goes where it went before ---
 
 struct Route {
