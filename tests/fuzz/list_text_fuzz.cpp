@@ -1,6 +1,7 @@
 // Any bytes as list text: parsed into a fresh list as the loader builds it, then aggregated
 // over an empty table. The links must hold for every input; ascending, well-formed input must
 // also give the ordered partition, and aggregation must keep the root and the last node.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 
 #include "control/control_word.h"
 #include "control/log.h"
+#include "platform/byte_order.h"
 #include "prefix/list_text.h"
 #include "prefix/prefix_list.h"
 #include "routes/aggregate.h"
@@ -181,6 +183,36 @@ differ:
 	fail("the listed blocks do not cover exactly the prefixes given");
 }
 
+// Where an address goes: a world route of an absorbed gap first (those lie inside the final
+// listed blocks), then the partition block holding it: listed and not the last node is Lanx.
+struct Routing {
+	std::vector<uint32_t> starts;	// partition block bases, ascending
+	std::vector<char> gateway;
+	std::vector<Range> world;	// absorbed gaps, ascending after sorting
+};
+
+Routing routing_of_list()
+{
+	Routing r;
+	for (const PrefixNode* n = prefix_list.next->next; n != &prefix_list; n = n->next) {
+		r.starts.push_back(n->base);
+		r.gateway.push_back(n->listed && n != prefix_list.prev ? 'L' : 'W');
+	}
+	return r;
+}
+
+char gateway_of(const Routing& r, uint32_t address)
+{
+	auto w = std::upper_bound(r.world.begin(), r.world.end(), address,
+	    [](uint32_t a, const Range& g) { return a < g.first; });
+	if (w != r.world.begin() && address <= (w - 1)->last)
+		return 'W';
+	auto b = std::upper_bound(r.starts.begin(), r.starts.end(), address);
+	if (b == r.starts.begin())
+		return 'W';
+	return r.gateway[static_cast<size_t>(b - r.starts.begin()) - 1];
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -220,7 +252,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 	const PrefixNode* root = prefix_list.next;
 	const PrefixNode* last = prefix_list.prev;
 	PrefixNode last_before = *last;
-	uint64_t last_end = uint64_t{last->base} + size_of(last->length) - 1;
+
+	Routing before = routing_of_list();
 
 	fake_routing_reset();
 	route_snapshot = RouteSnapshot{0, nullptr};
@@ -233,18 +266,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 	for (const FakeRouteCall& c : fake_routing.calls)
 		if (c.op != 'c' || c.row.if_index != world_if || c.row.next_hop != world_gateway)
 			fail("aggregation routed a gap other than through the world gateway");
-	if (last_before.length == 32) {
-		// A /32 is never the lower half a survivor could absorb.
-		if (prefix_list.prev != last || last->base != last_before.base || last->length != 32 ||
-		    !last->listed)
-			fail("aggregation changed the terminator");
-	} else if (ascending) {
-		// A last block that reaches the end may only be absorbed by its lower half.
-		const PrefixNode* now = prefix_list.prev;
-		if (!now->listed || now->base > last_before.base ||
-		    uint64_t{now->base} + size_of(now->length) - 1 != last_end)
-			fail("aggregation lost the end of the list");
-	}
+	// The last node never gets a route, so it never takes part in a merge.
+	if (prefix_list.prev != last || last->base != last_before.base ||
+	    last->length != last_before.length || !last->listed)
+		fail("aggregation changed the last node");
 	if (ascending) {
 		// Merging keeps the partition; only which blocks are listed changes.
 		uint64_t expect = root->next->base;
@@ -256,6 +281,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 		}
 		if (expect != uint64_t{1} << 32)
 			fail("aggregation lost the end of the address space");
+
+		// What aggregation is for: every address keeps its gateway.
+		Routing after = routing_of_list();
+		for (const FakeRouteCall& c : fake_routing.calls) {
+			uint32_t base = net_to_host(c.row.dest);
+			after.world.push_back({base, base + (~net_to_host(c.row.mask) & 0xFFFFFFFFu)});
+		}
+		std::sort(after.world.begin(), after.world.end(),
+		    [](const Range& a, const Range& b) { return a.first < b.first; });
+		for (uint32_t start : before.starts)
+			for (uint32_t address : {start, start - 1})
+				if (gateway_of(before, address) != gateway_of(after, address))
+					fail("aggregation moved an address to the other gateway");
 	}
 	return 0;
 }
