@@ -35,8 +35,9 @@ gone() { [ "$(ndaemons)" = 0 ]; }
 # A script may define cleanup_more for what it adds.
 cleanup() {
 	local p
-	if declare -F cleanup_more >/dev/null; then cleanup_more || true; fi
 	for p in $(daemon_pids); do kill -9 "$p" 2>/dev/null || true; done
+	wait_for 10 gone || true
+	if declare -F cleanup_more >/dev/null; then cleanup_more || true; fi
 	if [ -n "$server_pid" ]; then
 		kill "$server_pid" 2>/dev/null || true
 		wait "$server_pid" 2>/dev/null || true
