@@ -61,22 +61,26 @@ void routing_free(void* rows)
 	std::free(rows);
 }
 
+static uint32_t record(char op, const RouteRow* row, uint32_t status)
+{
+	size_t n = fake_routing.calls.size();
+	fake_routing.calls.push_back({op, *row});
+	return n < fake_routing.statuses.size() ? fake_routing.statuses[n] : status;
+}
+
 uint32_t routing_create(const RouteRow* row)
 {
-	fake_routing.calls.push_back({'c', *row});
-	return fake_routing.create_status;
+	return record('c', row, fake_routing.create_status);
 }
 
 uint32_t routing_rewrite(const RouteRow* row)
 {
-	fake_routing.calls.push_back({'r', *row});
-	return fake_routing.rewrite_status;
+	return record('r', row, fake_routing.rewrite_status);
 }
 
 uint32_t routing_delete(const RouteRow* row)
 {
-	fake_routing.calls.push_back({'d', *row});
-	return fake_routing.delete_status;
+	return record('d', row, fake_routing.delete_status);
 }
 
 void routing_start(RouteChange change, const RouteRow* row)

@@ -25,6 +25,8 @@ struct FakeRouting {
 	uint32_t create_status;
 	uint32_t rewrite_status;
 	uint32_t delete_status;
+	// When not empty, the nth change of any kind answers statuses[n] instead.
+	std::vector<uint32_t> statuses;
 	std::vector<FakeRouteCall> calls;
 	// The most changes started and not yet finished at one time.
 	uint32_t most_unfinished;

@@ -1,0 +1,224 @@
+#!/bin/bash
+# The update cycle against the tools a user would pick instead, in one run, on the real list.
+#
+#   [private namespace]                               [child namespace "far"]
+#   lanx0  10.0.0.2/24   <--veth-->  lanx1  10.0.0.1/24 (lanx gateway)
+#   world0 192.0.2.2/24  <--veth-->  world1 192.0.2.1/24 (world gateway)
+#   127.0.0.1:80  python3 http.server serving the list
+#   bird (its config, socket, pid and log in the run's temporary folder)
+#
+# compare.sh [LIST...]   (root; LANX_UPDATE_ONCE names the update_once driver, LANX_ROUTE_COUNT
+#                          the route_count tool; REPS repetitions, default 3; COUNTRY, default DE)
+# Lists: full (the whole public list as CIDRs), 100k (its first 100,000), country (one country's),
+#        sparse (every other CIDR of the whole list, so that nothing fuses). Default: all four.
+# Per list: the first cycle into an empty table beside ip -batch of the raw CIDRs, ip -batch of
+# the routes the cycle made, and BIRD's start until every route is in the kernel; a cycle with
+# nothing to change beside `ip -4 route show table main`; a 1% list change beside BIRD's
+# `birdc configure`; peak memory of each.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+data=$here/data
+REPS=${REPS:-3}
+COUNTRY=${COUNTRY:-DE}
+: "${LANX_UPDATE_ONCE:?LANX_UPDATE_ONCE must name the update_once driver}"
+: "${LANX_ROUTE_COUNT:?LANX_ROUTE_COUNT must name the route_count tool}"
+
+# Tools and data come before the namespace, which has no network.
+if [ -z "${LANX_IN_NAMESPACE:-}" ]; then
+	command -v bird >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y bird2 >/dev/null ||
+	    { echo "FAIL: bird2" >&2; exit 1; }
+	csv=$data/npm/node_modules/@ip-location-db/geo-whois-asn-country/geo-whois-asn-country-ipv4.csv
+	if [ ! -s "$csv" ]; then
+		mkdir -p "$data/npm"
+		npm install --silent --no-save --prefix "$data/npm" @ip-location-db/geo-whois-asn-country
+	fi
+	# Inclusive ranges "start,end,country" into CIDRs, exact duplicates dropped, ascending.
+	if [ ! -s "$data/real.txt" ] || [ ! -s "$data/country-$COUNTRY.txt" ]; then
+		python3 - "$csv" "$data/real.txt" "$data/country-$COUNTRY.txt" "$COUNTRY" <<'PY'
+import ipaddress, sys
+every, one = set(), set()
+for line in open(sys.argv[1]):
+    start, end, cc = line.strip().split(",")[:3]
+    nets = ipaddress.summarize_address_range(ipaddress.IPv4Address(start), ipaddress.IPv4Address(end))
+    for n in nets:
+        every.add(n)
+        if cc == sys.argv[4]:
+            one.add(n)
+for name, nets in ((sys.argv[2], every), (sys.argv[3], one)):
+    with open(name, "w") as out:
+        out.writelines(f"{n}\n" for n in sorted(nets))
+PY
+	fi
+fi
+
+source "$here/../tests/e2e/lib.sh"
+unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
+
+work=$(mktemp -d)
+server_pid=
+bird_pid=
+stop_bird() {
+	if [ -n "$bird_pid" ]; then
+		kill "$bird_pid" 2>/dev/null || true
+		wait "$bird_pid" 2>/dev/null || true
+		bird_pid=
+	fi
+}
+cleanup() {
+	stop_bird
+	if [ -n "$server_pid" ]; then
+		kill "$server_pid" 2>/dev/null || true
+		wait "$server_pid" 2>/dev/null || true
+	fi
+	ip netns del far 2>/dev/null || true
+	rm -rf "$work"
+}
+trap cleanup EXIT
+
+ip netns add far || fail "child namespace"
+for link in lanx:10.0.0 world:192.0.2; do
+	name=${link%%:*} net=${link#*:}
+	ip link add "${name}0" type veth peer name "${name}1" || fail "veth $name"
+	ip link set "${name}1" netns far || fail "move ${name}1"
+	ip addr add "$net.2/24" dev "${name}0" || fail "address of ${name}0"
+	ip -n far addr add "$net.1/24" dev "${name}1" || fail "address of ${name}1"
+	ip -n far link set "${name}1" up || fail "up ${name}1"
+	ip link set "${name}0" up || fail "up ${name}0"
+done
+
+python3 -m http.server 80 --bind 127.0.0.1 --directory "$work" >/dev/null 2>&1 &
+server_pid=$!
+wait_for 10 bash -c 'exec 3<>/dev/tcp/127.0.0.1/80' 2>/dev/null || fail "list server did not start"
+
+now() { date +%s.%N; }
+# timed FILE COMMAND...: appends "wall_s peak_KiB" of one run to FILE.
+timed() {
+	local file=$1; shift
+	/usr/bin/time -f '%e %M' -a -o "$file" "$@" >"$work/last.out" 2>&1 || fail "$*: $(tail -n3 "$work/last.out")"
+}
+cycle() {
+	cp "$work/$2" "$work/list.txt" || fail "list for $1"
+	timed "$work/r.$1" env -C "$work" "$LANX_UPDATE_ONCE" @127.0.0.1/list.txt 10.0.0.1 192.0.2.1
+}
+count() { "$LANX_ROUTE_COUNT" "$@" || fail "route count"; }
+empty_table() {
+	ip route flush proto 76 2>/dev/null || true
+	ip route flush proto bird 2>/dev/null || true
+	[ "$(count 76)" = "0 0" ] && [ "$(count 12)" = "0 0" ] || fail "table not empty"
+}
+# poll_until DEADLINE_S PROTOCOL COUNT [LIST]: polls the table until it holds COUNT routes of
+# PROTOCOL (and every prefix of LIST).
+poll_until() {
+	local deadline=$(($(date +%s) + $1)) got
+	while :; do
+		got=$(count "$2" ${4:-})
+		[ "$got" = "$3 0" ] && return 0
+		[ -z "$bird_pid" ] || kill -0 "$bird_pid" 2>/dev/null || fail "bird ended: $(tail -n3 "$work/bird.log" 2>/dev/null)"
+		[ "$(date +%s)" -lt "$deadline" ] || fail "table shows '$got' of protocol $2, want $3"
+		sleep 0.05
+	done
+}
+bird_config() {
+	{
+		printf 'log "%s/bird.log" all;\nrouter id 10.0.0.2;\nprotocol device {}\n' "$work"
+		printf 'protocol kernel { ipv4 { export all; }; }\n'
+		printf 'protocol static {\n\tipv4;\n'
+		awk '{ print "\troute " $1 " via 10.0.0.1;" }' "$work/$1"
+		printf '}\n'
+	} >"$work/bird.conf"
+}
+hwm() { awk '/VmHWM/ { print $2 }' "/proc/$1/status"; }
+
+# A 1% change of LIST1 into LIST2: every hundredth prefix leaves, as many new ones come in
+# where the list has nothing.
+make_lists() {
+	case $1 in
+	full) grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$data/real.txt" ;;
+	100k) grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$data/real.txt" | head -n 100000 ;;
+	country) grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$data/country-$COUNTRY.txt" ;;
+	sparse) grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$data/real.txt" | awk 'NR % 2' ;;
+	*) fail "unknown list $1" ;;
+	esac >"$work/list1"
+	awk 'NR % 100 != 0' "$work/list1" >"$work/list2"
+	awk 'NR % 100 == 0 { j = NR / 50; printf "%d.%d.%d.0/24\n", 240 + int(j / 65536), int(j / 256) % 256, j % 256 }' \
+	    "$work/list1" >>"$work/list2"
+	sort -u -t . -k1,1n -k2,2n -k3,3n -k4,4n -o "$work/list2" "$work/list2" || fail "sort changed list"
+}
+
+# stats FILE: "median min max peak_KiB" of its runs (peak is the largest).
+stats() {
+	sort -n "$1" | awk '{ t[NR] = $1; if ($2 > m) m = $2 } END {
+		printf "%.3f %.3f %.3f %d\n", (NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2), t[1], t[NR], m }'
+}
+row() {	# row METHOD N FILE [ANCHOR_FILE...]
+	local method=$1 n=$2 file=$3 ratios="" a; shift 3
+	read -r med lo hi peak < <(stats "$file")
+	for a in "$@"; do
+		ratios+=$(awk -v x="$med" -v y="$(stats "$a" | cut -d' ' -f1)" -v n="${a##*.}" \
+		    'BEGIN { printf "%s %.2f  ", n, x / y }')
+	done
+	printf '| %-34s | %7s | %7.3f | %7.3f-%-7.3f | %9.1f | %s\n' "$method" "$n" "$med" "$lo" "$hi" \
+	    "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')" "${ratios:--}"
+}
+
+run_list() {
+	local list=$1 r
+	make_lists "$list"
+	local prefixes changed
+	prefixes=$(wc -l <"$work/list1")
+	rm -f "$work"/r.*
+	for r in $(seq "$REPS"); do
+		empty_table
+		cycle create list1
+		ip -4 route show proto 76 | awk '{ print $1 }' | sort -u >"$work/routes1"
+		cycle same list1
+		timed "$work/r.route_show" bash -c 'ip -4 route show table main >/dev/null'
+		cycle change list2
+		ip -4 route show proto 76 | awk '{ print $1 }' | sort -u >"$work/routes2"
+
+		# ip -batch: the raw CIDRs a user would add, and exactly the routes the cycle made.
+		empty_table
+		awk '{ print "route add " $1 " via 10.0.0.1 dev lanx0 proto 76" }' "$work/list1" >"$work/batch_raw"
+		timed "$work/r.ip_raw" ip -force -batch "$work/batch_raw"
+		empty_table
+		awk '{ print "route add " $1 " via 10.0.0.1 dev lanx0 proto 76 metric 1" }' "$work/routes1" >"$work/batch_same"
+		timed "$work/r.ip_same" ip -batch "$work/batch_same"
+
+		# BIRD: start until the kernel holds every route, then the 1% change until it shows.
+		empty_table
+		bird_config list1
+		local t0 t1
+		t0=$(now)
+		bird -f -c "$work/bird.conf" -s "$work/bird.ctl" -P "$work/bird.pid" &
+		bird_pid=$!
+		poll_until 300 12 "$prefixes"
+		t1=$(now)
+		echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }') $(hwm "$bird_pid")" >>"$work/r.bird_start"
+		bird_config list2
+		t0=$(now)
+		birdc -s "$work/bird.ctl" configure >/dev/null || fail "birdc configure"
+		poll_until 300 12 "$(wc -l <"$work/list2")" "$work/list2"
+		t1=$(now)
+		echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }') $(hwm "$bird_pid")" >>"$work/r.bird_change"
+		stop_bird
+	done
+	changed=$( (comm -23 "$work/routes1" "$work/routes2"; comm -13 "$work/routes1" "$work/routes2") | wc -l)
+
+	printf '\n%s list: %d prefixes, %d routes made by the first cycle, %d route changes in the 1%% cycle, %d repetitions\n' \
+	    "$list" "$prefixes" "$(wc -l <"$work/routes1")" "$changed" "$REPS"
+	printf '| %-34s | %7s | %7s | %-15s | %9s | %s\n' method N median_s min-max_s peak_MiB "ratio of the medians"
+	printf '|%s|\n' "------------------------------------|---------|---------|-----------------|-----------|------------------"
+	row "first cycle (ours)" "$prefixes" "$work/r.create" "$work/r.ip_same" "$work/r.ip_raw" "$work/r.bird_start"
+	row "ip -batch of the same routes" "$(wc -l <"$work/routes1")" "$work/r.ip_same"
+	row "ip -batch of the raw CIDRs" "$prefixes" "$work/r.ip_raw"
+	row "BIRD start to kernel" "$prefixes" "$work/r.bird_start"
+	row "cycle, nothing to change (ours)" "$prefixes" "$work/r.same" "$work/r.route_show"
+	row "ip -4 route show table main" "$(wc -l <"$work/routes1")" "$work/r.route_show"
+	row "cycle, 1% change (ours)" "$changed" "$work/r.change" "$work/r.bird_change"
+	row "BIRD configure, 1% change" "$((prefixes / 50))" "$work/r.bird_change"
+	empty_table
+}
+
+for list in "${@:-full 100k country sparse}"; do
+	for l in $list; do run_list "$l"; done
+done
