@@ -7,9 +7,46 @@
 
 constinit PrefixNode prefix_list = {0, 0, 0, &prefix_list, &prefix_list};
 
+// Nodes come from chunks, one heap call for thousands of them; a released node waits on a
+// free list for the next append, and the chunks go back when the list is reset.
+constexpr size_t NODE_CHUNK = 4000;
+
+struct NodeChunk {
+	NodeChunk* next;
+	PrefixNode nodes[NODE_CHUNK];
+};
+
+static NodeChunk* chunks;
+static size_t chunk_used = NODE_CHUNK;
+static PrefixNode* free_nodes;
+
+static PrefixNode* take_node()
+{
+	if (free_nodes != nullptr) {
+		PrefixNode* node = free_nodes;
+		free_nodes = node->next;
+		return node;
+	}
+	if (chunk_used == NODE_CHUNK) {
+		NodeChunk* chunk = static_cast<NodeChunk*>(std::malloc(sizeof(NodeChunk)));
+		if (chunk == nullptr)
+			return nullptr;
+		chunk->next = chunks;
+		chunks = chunk;
+		chunk_used = 0;
+	}
+	return &chunks->nodes[chunk_used++];
+}
+
+static void give_node(PrefixNode* node)
+{
+	node->next = free_nodes;
+	free_nodes = node;
+}
+
 PrefixNode* append_node(uint32_t base, int32_t length, uint8_t listed)
 {
-	PrefixNode* node = static_cast<PrefixNode*>(std::malloc(sizeof(PrefixNode)));
+	PrefixNode* node = take_node();
 	if (node == nullptr)
 		return nullptr;
 	PrefixNode* tail = prefix_list.prev;
@@ -27,7 +64,7 @@ void remove_node(PrefixNode* node)
 {
 	node->prev->next = node->next;
 	node->next->prev = node->prev;
-	std::free(node);
+	give_node(node);
 }
 
 // Fuses the tail with its lower half-sibling as far up as the list allows.
@@ -40,7 +77,7 @@ static void merge_up()
 	    (tail->base & block_size(tail->length)) != 0) {
 		before->next = &prefix_list;
 		prefix_list.prev = before;
-		std::free(tail);
+		give_node(tail);
 		before->length--;
 		tail = before;
 		before = tail->prev;
@@ -108,12 +145,13 @@ bool add_prefix(uint32_t address, int32_t length)
 
 void reset_prefix_list()
 {
-	PrefixNode* node = prefix_list.next;
-	while (node != &prefix_list) {
-		PrefixNode* next = node->next;
-		std::free(node);
-		node = next;
+	while (chunks != nullptr) {
+		NodeChunk* next = chunks->next;
+		std::free(chunks);
+		chunks = next;
 	}
+	chunk_used = NODE_CHUNK;
+	free_nodes = nullptr;
 	prefix_list.next = &prefix_list;
 	prefix_list.prev = &prefix_list;
 }
