@@ -64,6 +64,36 @@ void BM_ParseAndPartition(benchmark::State& state)
 }
 BENCHMARK(BM_ParseAndPartition)->RangeMultiplier(4)->Range(1 << 14, 1 << 20)->Unit(benchmark::kMillisecond);
 
+// The whole public list as CIDRs, when the cycle benchmark has fetched it: nearly contiguous,
+// so most lines fuse into the block before them.
+void BM_ParseRealList(benchmark::State& state)
+{
+	std::FILE* file = std::fopen(LANX_BENCH_DATA "/real.txt", "rb");
+	if (file == nullptr) {
+		state.SkipWithError("no " LANX_BENCH_DATA "/real.txt: run compare.sh once");
+		return;
+	}
+	std::string text;
+	char piece[65536];
+	for (size_t n; (n = std::fread(piece, 1, sizeof piece, file)) > 0;)
+		text.append(piece, n);
+	std::fclose(file);
+	int64_t lines = 0;
+	for (char c : text)
+		lines += c == '\n';
+	for (auto _ : state) {
+		reset_prefix_list();
+		append_node(0, 0, 0);
+		if (!parse_list_text(text.c_str()) || !add_prefix(0xFFFFFFFFu, 32))
+			state.SkipWithError("out of memory");
+	}
+	state.counters["lines"] = static_cast<double>(lines);
+	state.counters["nodes"] = static_cast<double>(node_count());
+	state.SetItemsProcessed(state.iterations() * lines);
+	reset_prefix_list();
+}
+BENCHMARK(BM_ParseRealList)->Unit(benchmark::kMillisecond);
+
 template <bool with_sscanf>
 void BM_ScanLines(benchmark::State& state)
 {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "prefix/list_download.h"
 #include "prefix/prefix_list.h"
@@ -26,6 +27,20 @@ bool is_digit(unsigned char c)
 // Null when no digit was found.
 const char* scan_number(const char* p, int32_t* value)
 {
+	// The usual octet or length: up to nine digits at once, which no 32-bit value overflows.
+	unsigned digit = static_cast<unsigned char>(*p) - '0';
+	if (digit < 10) {
+		uint32_t quick = digit;
+		const char* q = p + 1;
+		while ((digit = static_cast<unsigned char>(*q) - '0') < 10 && q - p < 9) {
+			quick = quick * 10 + digit;
+			q++;
+		}
+		if (digit >= 10) {
+			*value = static_cast<int32_t>(quick);
+			return q;
+		}
+	}
 	while (is_space(static_cast<unsigned char>(*p)))
 		p++;
 	bool negative = false;
@@ -113,11 +128,11 @@ bool parse_list_text(const char* text)
 			    !add_prefix(form_address(values), values[4]))
 				return false;
 		}
-		while (*line != '\0' && *line != '\n')
-			line++;
-		if (*line == '\0')
+		// The text ends at its first NUL; a line feed beyond it does not count.
+		const char* feed = std::strchr(line, '\n');
+		if (feed == nullptr)
 			break;
-		line++;
+		line = feed + 1;
 	}
 	return true;
 }
