@@ -26,3 +26,5 @@ ctest --test-dir build/linux -LE e2e -j2 --output-on-failure
 # The end-to-end tests change routing tables and run servers: one at a time, each in its own namespaces.
 # They include the wine tests of build/windows/lanxroute.exe (label wine).
 ctest --test-dir build/linux -L e2e --output-on-failure
+# The soak: many cycles in one process of the sanitizer build, checked for leaks and growth.
+ctest --test-dir build/sanitize -L soak --output-on-failure
