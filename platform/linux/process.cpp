@@ -57,6 +57,8 @@ bool process_relaunch(int argc, char** argv, int* error)
 	posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
 	posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
 	posix_spawn_file_actions_adddup2(&actions, 1, 2);
+	// Nothing else of the invoker's goes along: an inherited pipe would keep its reader waiting.
+	posix_spawn_file_actions_addclosefrom_np(&actions, HANDED_WORD_FD + 1);
 	posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
 
 	pid_t pid;

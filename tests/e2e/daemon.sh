@@ -71,7 +71,8 @@ now_ms() { date +%s%3N; }
 lines_at_least() { [ "$(count_lines "$1")" -ge "$2" ]; }
 
 # The foreground copy returns at once; the background copy runs cycles about 5 s apart.
-lanx @127.0.0.1/list.txt 10.1.0.1 10.2.0.1
+# It holds an extra descriptor, as a shell or a CI runner might; the copy must not keep it.
+lanx @127.0.0.1/list.txt 10.1.0.1 10.2.0.1 9>"$work/held"
 expect_eq "$status" 0 "foreground status"
 expect_eq "$err" "" "foreground standard error"
 wait_for 10 lines_at_least "Updated route table successfully" 1 || fail "no first cycle: $(log)"
@@ -79,6 +80,8 @@ first=$(now_ms)
 expect_eq "$(ndaemons)" 1 "background copies"
 [ "$(cat "/proc/$(daemon_pids)/cmdline" | tr '\0' ' ')" = "$LANX_BIN @127.0.0.1/list.txt 10.1.0.1 10.2.0.1 --no-fork " ] ||
 	fail "child's arguments: $(tr '\0' ' ' <"/proc/$(daemon_pids)/cmdline")"
+held_by_copy() { ls -l "/proc/$(daemon_pids)/fd" | grep -q -F "$work/held"; }
+held_by_copy && fail "the background copy kept the invoker's descriptor"
 lanx_route 192.0.2.0/24 || fail "listed route missing: $(ip route)"
 lanx_route 203.0.113.0/25 || fail "listed route missing: $(ip route)"
 wait_for 15 lines_at_least "Updated route table successfully" 3 || fail "cycles stopped: $(log)"
