@@ -14,7 +14,9 @@
 # Per list: the first cycle into an empty table beside ip -batch of the raw CIDRs, ip -batch of
 # the routes the cycle made, and BIRD's start until every route is in the kernel; a cycle with
 # nothing to change beside `ip -4 route show table main`; a 1% list change beside BIRD's
-# `birdc configure`; peak memory of each.
+# `birdc configure`; peak memory of each. Times in seconds: median and range of the repetitions.
+# Anchors: ip_same = ip -batch of the routes the cycle made, ip_raw = ip -batch of the raw CIDRs,
+# bird_start, route_show, bird_change = the rows of those names.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 data=$here/data
@@ -134,7 +136,7 @@ hwm() { awk '/VmHWM/ { print $2 }' "/proc/$1/status"; }
 make_lists() {
 	case $1 in
 	full) grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$data/real.txt" ;;
-	100k) grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$data/real.txt" | head -n 100000 ;;
+	100k) grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$data/real.txt" | awk 'NR <= 100000' ;;
 	country) grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$data/country-$COUNTRY.txt" ;;
 	sparse) grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$data/real.txt" | awk 'NR % 2' ;;
 	*) fail "unknown list $1" ;;
@@ -206,8 +208,9 @@ run_list() {
 
 	printf '\n%s list: %d prefixes, %d routes made by the first cycle, %d route changes in the 1%% cycle, %d repetitions\n' \
 	    "$list" "$prefixes" "$(wc -l <"$work/routes1")" "$changed" "$REPS"
-	printf '| %-34s | %7s | %7s | %-15s | %9s | %s\n' method N median_s min-max_s peak_MiB "ratio of the medians"
-	printf '|%s|\n' "------------------------------------|---------|---------|-----------------|-----------|------------------"
+	printf 'load average before the list: %s\n' "$(cut -d' ' -f1-3 /proc/loadavg)"
+	printf '| %-34s | %7s | %7s | %-15s | %9s | %s\n' method N "median" "min-max" "peak MiB" "median over the named anchor's"
+	printf '|%s|\n' "------------------------------------|---------|---------|-----------------|-----------|-------------------------------"
 	row "first cycle (ours)" "$prefixes" "$work/r.create" "$work/r.ip_same" "$work/r.ip_raw" "$work/r.bird_start"
 	row "ip -batch of the same routes" "$(wc -l <"$work/routes1")" "$work/r.ip_same"
 	row "ip -batch of the raw CIDRs" "$prefixes" "$work/r.ip_raw"

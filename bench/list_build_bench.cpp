@@ -60,9 +60,12 @@ void BM_ParseAndPartition(benchmark::State& state)
 	state.counters["nodes"] = static_cast<double>(node_count());
 	state.counters["peak_rss_MiB"] = peak_rss_mib();
 	state.SetItemsProcessed(state.iterations() * state.range(0));
+	state.SetComplexityN(state.range(0));
 	reset_prefix_list();
 }
-BENCHMARK(BM_ParseAndPartition)->RangeMultiplier(4)->Range(1 << 14, 1 << 20)->Unit(benchmark::kMillisecond);
+// The fitted complexity and its RMS tell whether the build stays linear in the line count.
+BENCHMARK(BM_ParseAndPartition)->RangeMultiplier(4)->Range(1 << 14, 1 << 20)->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 
 // The whole public list as CIDRs, when the cycle benchmark has fetched it: nearly contiguous,
 // so most lines fuse into the block before them.
