@@ -13,44 +13,12 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 : "${LANX_BIN:?LANX_BIN must name the program}"
-unset http_proxy HTTP_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
-
-work=$(mktemp -d /run/lanx_aggregate.XXXXXX)
-run=$work/run
-server_pid=
-bin=$(readlink -f "$LANX_BIN")
-
-daemon_pids() {
-	local p
-	for p in /proc/[0-9]*; do
-		[ "$(readlink "$p/exe" 2>/dev/null)" = "$bin" ] || continue
-		[ "$(readlink "$p/cwd" 2>/dev/null)" = "$run" ] || continue
-		echo "${p#/proc/}"
-	done
-}
-cleanup() {
-	local p
-	for p in $(daemon_pids); do kill -9 "$p" 2>/dev/null || true; done
-	if [ -n "$server_pid" ]; then
-		kill "$server_pid" 2>/dev/null || true
-		wait "$server_pid" 2>/dev/null || true
-	fi
-	rm -rf "$work"
-}
-trap cleanup EXIT
-
-mkdir -p "$run" "$work/www"
-ip link add lanx0 type veth peer name lanx0p
-ip link add world0 type veth peer name world0p
-for l in lanx0 lanx0p world0 world0p; do ip link set "$l" up; done
-ip addr add 10.1.0.2/24 dev lanx0
-ip addr add 10.2.0.2/24 dev world0
+work_dir aggregate
+mkdir -p "$work/www"
+gateway_links 10.1.0.2/24 10.2.0.2/24
 
 printf '%s\n' 10.0.0.0/24 10.0.1.0/25 10.0.2.0/23 10.8.1.128/25 10.8.2.0/23 >"$work/www/list.txt"
-python3 -m http.server 80 --bind 127.0.0.1 --directory "$work/www" >/dev/null 2>&1 &
-server_pid=$!
-server_up() { (exec 3<>/dev/tcp/127.0.0.1/80) 2>/dev/null; }
-wait_for 10 server_up || fail "list server did not start"
+serve_dir "$work/www"
 
 lanx() { (cd "$run" && "$LANX_BIN" "$@") 2>/dev/null || true; }
 log() { cat "$run/lanxroute.log" 2>/dev/null || true; }
@@ -58,7 +26,6 @@ cycles() { log | grep -c -x "Updated route table successfully" || true; }
 cycles_at_least() { [ "$(cycles)" -ge "$1" ]; }
 # next_cycle: waits for one more successful cycle than there are now.
 next_cycle() { local n; n=$(cycles); wait_for 15 cycles_at_least $((n + 1)) || fail "no further cycle: $(log)"; }
-gone() { [ -z "$(daemon_pids)" ]; }
 # Our routes in the table, as "prefix gateway" lines.
 ours() {
 	ip -4 route show proto 76 | sed -n 's/^\([0-9./]*\) via \([0-9.]*\) dev [a-z0-9]* .*/\1 \2/p' | sort

@@ -13,47 +13,13 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 : "${LANX_BIN:?LANX_BIN must name the program}"
-unset http_proxy HTTP_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
-
-work=$(mktemp -d /run/lanx_daemon.XXXXXX)
-run=$work/run
-server_pid=
-bin=$(readlink -f "$LANX_BIN")
-
-# The background copies of this test: the program running with its cwd in $run.
-daemon_pids() {
-	local p
-	for p in /proc/[0-9]*; do
-		[ "$(readlink "$p/exe" 2>/dev/null)" = "$bin" ] || continue
-		[ "$(readlink "$p/cwd" 2>/dev/null)" = "$run" ] || continue
-		echo "${p#/proc/}"
-	done
-}
-
-cleanup() {
-	local p
-	for p in $(daemon_pids); do kill -9 "$p" 2>/dev/null || true; done
-	if [ -n "$server_pid" ]; then
-		kill "$server_pid" 2>/dev/null || true
-		wait "$server_pid" 2>/dev/null || true
-	fi
-	umount "$work/ro" 2>/dev/null || true
-	rm -rf "$work"
-}
-trap cleanup EXIT
-
-mkdir -p "$run" "$work/www"
-ip link add lanx0 type veth peer name lanx0p
-ip link add world0 type veth peer name world0p
-for l in lanx0 lanx0p world0 world0p; do ip link set "$l" up; done
-ip addr add 10.1.0.2/24 dev lanx0
-ip addr add 10.2.0.2/24 dev world0
+work_dir daemon
+mkdir -p "$work/www"
+at_exit 'umount "$work/ro" 2>/dev/null'
+gateway_links 10.1.0.2/24 10.2.0.2/24
 
 printf '192.0.2.0/24\n203.0.113.0/25\n' >"$work/www/list.txt"
-python3 -m http.server 80 --bind 127.0.0.1 --directory "$work/www" >/dev/null 2>&1 &
-server_pid=$!
-server_up() { (exec 3<>/dev/tcp/127.0.0.1/80) 2>/dev/null; }
-wait_for 10 server_up || fail "list server did not start"
+serve_dir "$work/www"
 
 # lanx ARGS...: the program in $run; sets status and err.
 lanx() {
@@ -65,8 +31,6 @@ log() { cat "$run/lanxroute.log" 2>/dev/null || true; }
 count_lines() { log | grep -c -x -- "$1" || true; }
 lanx_route() { ip route list exact "$1" | grep -q "via 10.1.0.1 dev lanx0 proto 76"; }
 no_route() { [ -z "$(ip route list exact "$1")" ]; }
-ndaemons() { daemon_pids | wc -l; }
-gone() { [ "$(ndaemons)" = 0 ]; }
 now_ms() { date +%s%3N; }
 lines_at_least() { [ "$(count_lines "$1")" -ge "$2" ]; }
 
