@@ -10,53 +10,20 @@
 #     $LANX_BIN / $LANX_UPDATE_ONCE, working directory $run (log, static file)
 : "${LANX_BIN:?LANX_BIN must name the program}"
 : "${LANX_UPDATE_ONCE:?LANX_UPDATE_ONCE must name the update_once driver}"
-unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
-
 LANX_GW=192.168.1.1
 WORLD_GW=192.168.2.1
 URL=@127.0.0.1/switch
-work=$(mktemp -d /run/lanx_faults.XXXXXX)
-run=$work/run
-server_pid=
-bin=$(readlink -f "$LANX_BIN")
+N=120000
+# The prefixes of many$N: every other /24 from 30.0.0.0.
+many() { awk -v from="$1" -v to="$2" 'BEGIN { for (i = from; i < to; i++) { a = 30 * 16777216 + i * 512
+	printf "%d.%d.%d.0/24\n", int(a / 16777216), int(a / 65536) % 256, int(a / 256) % 256 } }'; }
+first_made() { ip route list exact 30.0.2.0/24 | grep -q .; }
 
-# The background copies of this test: the program running with its cwd in $run.
-daemon_pids() {
-	local p
-	for p in /proc/[0-9]*; do
-		[ "$(readlink "$p/exe" 2>/dev/null)" = "$bin" ] || continue
-		[ "$(readlink "$p/cwd" 2>/dev/null)" = "$run" ] || continue
-		echo "${p#/proc/}"
-	done
-}
-ndaemons() { daemon_pids | wc -l; }
-gone() { [ "$(ndaemons)" = 0 ]; }
-
-# A script may define cleanup_more for what it adds.
-cleanup() {
-	local p
-	for p in $(daemon_pids); do kill -9 "$p" 2>/dev/null || true; done
-	wait_for 10 gone || true
-	if declare -F cleanup_more >/dev/null; then cleanup_more || true; fi
-	if [ -n "$server_pid" ]; then
-		kill "$server_pid" 2>/dev/null || true
-		wait "$server_pid" 2>/dev/null || true
-	fi
-	rm -rf "$work"
-}
-trap cleanup EXIT
-
-mkdir -p "$run" || fail "working directory"
-ip link add lanx0 type veth peer name lanx0p || fail "lanx link"
-ip link add world0 type veth peer name world0p || fail "world link"
-for l in lanx0 lanx0p world0 world0p; do ip link set "$l" up || fail "up $l"; done
-ip addr add 192.168.1.2/24 dev lanx0 || fail "lanx address"
-ip addr add 192.168.2.2/24 dev world0 || fail "world address"
+work_dir faults
+gateway_links 192.168.1.2/24 192.168.2.2/24
 
 echo list.txt >"$work/mode" || fail "mode file"
-python3 "$here/list_server.py" 127.0.0.1 80 "$work/requests" "$work/ready" "$work/mode" &
-server_pid=$!
-wait_for 20 test -e "$work/ready" || fail "list server did not start"
+serve_list "$work/requests" "$work/ready" "$work/mode"
 
 # mode WORD: what /switch answers from now on.
 mode() { echo "$1" >"$work/mode" || fail "mode $1"; }

@@ -15,15 +15,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 source "$here/faults_lib.sh"
 
-N=120000
-many() { awk -v from="$1" -v to="$2" 'BEGIN { for (i = from; i < to; i++) { a = 30 * 16777216 + i * 512
-	printf "%d.%d.%d.0/24\n", int(a / 16777216), int(a / 65536) % 256, int(a / 256) % 256 } }'; }
-first_made() { ip route list exact 30.0.2.0/24 | grep -q .; }
 racer_pid=
 cleanup_more() {
 	[ -z "$racer_pid" ] || kill "$racer_pid" 2>/dev/null || true
 	umount "$run" 2>/dev/null || true
 }
+at_exit cleanup_more
 start_copy() { # ARGS...: a new background copy, started cleanly
 	lanx "$@" "$URL" "$LANX_GW" "$WORLD_GW"
 	expect_eq "$status" 0 "start status"

@@ -15,11 +15,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 source "$here/faults_lib.sh"
 
-N=120000
-# The prefixes of many$N: every other /24 from 30.0.0.0.
-many() { awk -v from="$1" -v to="$2" 'BEGIN { for (i = from; i < to; i++) { a = 30 * 16777216 + i * 512
-	printf "%d.%d.%d.0/24\n", int(a / 16777216), int(a / 65536) % 256, int(a / 256) % 256 } }'; }
-first_made() { ip route list exact 30.0.2.0/24 | grep -q .; }
 index_hex() { printf '%x' "$(ip -o link show dev "$1" | cut -d: -f1)"; }
 # background_cycle: one cycle in the background, its output in $work/cycle.
 background_cycle() {
@@ -28,6 +23,7 @@ background_cycle() {
 }
 cycle_pid=
 cleanup_more() { [ -z "$cycle_pid" ] || kill "$cycle_pid" 2>/dev/null; }
+at_exit cleanup_more
 
 # --- Another process changes the table while a long cycle creates its routes. ---
 # 2,000 stale routes of ours, which the sweep will want to delete; the other process deletes
