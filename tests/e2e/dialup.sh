@@ -16,31 +16,15 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 : "${LANX_BIN:?LANX_BIN must name the program}"
-unset http_proxy HTTP_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY NOTIFY_SOCKET
+unset NOTIFY_SOCKET
 
-work=$(mktemp -d /run/lanx_dialup.XXXXXX)
-run=$work/run
-server_pid=
+work_dir dialup
 daemon_pid=
+at_exit '[ -z "$daemon_pid" ] || { kill -9 "$daemon_pid"; wait "$daemon_pid"; } 2>/dev/null'
 
-cleanup() {
-	if [ -n "$daemon_pid" ]; then
-		kill -9 "$daemon_pid" 2>/dev/null || true
-		wait "$daemon_pid" 2>/dev/null || true
-	fi
-	if [ -n "$server_pid" ]; then
-		kill "$server_pid" 2>/dev/null || true
-		wait "$server_pid" 2>/dev/null || true
-	fi
-	umount /etc/ppp/peers 2>/dev/null || true
-	umount /etc 2>/dev/null || true
-	umount /usr/sbin 2>/dev/null || true
-	rm -rf "$work"
-}
-trap cleanup EXIT
-
-mkdir -p "$run" "$work/www" "$work/sbin" "$work/up/etc" "$work/up/etc.work" "$work/pppd"
+mkdir -p "$work/www" "$work/sbin" "$work/up/etc" "$work/up/etc.work" "$work/pppd"
 install -m 0755 "$here/fake_pppd.sh" "$work/sbin/pppd"
+at_exit '{ umount /etc/ppp/peers; umount /etc; umount /usr/sbin; } 2>/dev/null'
 mount -t overlay overlay -o "lowerdir=$work/sbin:/usr/sbin" /usr/sbin
 mount -t overlay overlay -o "lowerdir=/etc,upperdir=$work/up/etc,workdir=$work/up/etc.work" /etc
 mkdir -p /etc/ppp/peers
@@ -48,16 +32,9 @@ mount -t tmpfs tmpfs /etc/ppp/peers
 printf 'dir %s\nfail_first 2\n' "$work/pppd" >/etc/ppp/peers/Flaky
 expect_eq "$(head -c 2 /usr/sbin/pppd)" "#!" "fake pppd in place"
 
-ip link add lanx0 type veth peer name lanx0p
-ip link add world0 type veth peer name world0p
-for l in lanx0 lanx0p world0 world0p; do ip link set "$l" up; done
-ip addr add 10.1.0.2/24 dev lanx0
-ip addr add 10.2.0.2/24 dev world0
+gateway_links 10.1.0.2/24 10.2.0.2/24
 printf '192.0.2.0/24\n' >"$work/www/list.txt"
-python3 -m http.server 80 --bind 127.0.0.1 --directory "$work/www" >/dev/null 2>&1 &
-server_pid=$!
-server_up() { (exec 3<>/dev/tcp/127.0.0.1/80) 2>/dev/null; }
-wait_for 10 server_up || fail "list server did not start"
+serve_dir "$work/www"
 
 log() { cat "$run/lanxroute.log" 2>/dev/null || true; }
 journal() { cat "$work/pppd/pppd.log" 2>/dev/null || true; }

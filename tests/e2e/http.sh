@@ -8,22 +8,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 : "${LANX_FETCH_ONCE:?LANX_FETCH_ONCE must name the fetch_once driver}"
-unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
-
-work=$(mktemp -d)
-server_pid=
-cleanup() {
-	if [ -n "$server_pid" ]; then
-		kill "$server_pid" 2>/dev/null || true
-		wait "$server_pid" 2>/dev/null || true
-	fi
-	rm -rf "$work"
-}
-trap cleanup EXIT
-
-python3 "$here/list_server.py" 127.0.0.1 80 "$work/requests" "$work/ready" &
-server_pid=$!
-wait_for 10 test -e "$work/ready" || fail "list server did not start"
+work_dir http
+serve_list "$work/requests" "$work/ready"
 
 fetch() { "$LANX_FETCH_ONCE" "$@"; }
 head_of() { printf 'Loading subnet list from http://%s\n  handles hi=1, hc=2, hr=3\n' "$1"; }

@@ -11,19 +11,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 : "${LANX_UPDATE_ONCE:?LANX_UPDATE_ONCE must name the update_once driver}"
-unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
-
-work=$(mktemp -d)
-server_pid=
-cleanup() {
-	if [ -n "$server_pid" ]; then
-		kill "$server_pid" 2>/dev/null || true
-		wait "$server_pid" 2>/dev/null || true
-	fi
-	ip netns del far 2>/dev/null || true
-	rm -rf "$work"
-}
-trap cleanup EXIT
+work_dir routes
+at_exit 'ip netns del far 2>/dev/null'
 
 # pair NEAR FAR NEAR_ADDRESS FAR_ADDRESS...: a veth pair, its far end in the child namespace.
 pair() {
@@ -41,9 +30,7 @@ pair lanx0 lanx1 10.0.0.2/24 10.0.0.1/24 10.0.0.254/24
 pair world0 world1 192.0.2.2/24 192.0.2.1/24
 pair third0 third1 198.51.100.2/24 198.51.100.1/24
 
-python3 -m http.server 80 --bind 127.0.0.1 --directory "$work" >/dev/null 2>&1 &
-server_pid=$!
-wait_for 10 bash -c 'exec 3<>/dev/tcp/127.0.0.1/80' 2>/dev/null || fail "list server did not start"
+serve_dir "$work"
 
 list() { printf '%s\n' "$@" >"$work/list.txt" || fail "list text"; }
 # cycle [LANX WORLD]: one update cycle; prints its change lines and must succeed.
