@@ -5,9 +5,6 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 
-cleanup() { wine_cleanup; }
-trap cleanup EXIT
-
 # The release artefact: a 64-bit program that needs no DLL beyond those every Windows host has.
 objdump=x86_64-w64-mingw32-objdump
 if command -v "$objdump" >/dev/null; then

@@ -9,20 +9,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 
-server_pid=
-cleanup() {
-	wine_cleanup
-	if [ -n "$server_pid" ]; then
-		kill "$server_pid" 2>/dev/null || true
-		wait "$server_pid" 2>/dev/null || true
-	fi
-}
-trap cleanup EXIT
-
 requests=$wine_work/requests
-python3 "$here/../e2e/list_server.py" 127.0.0.1 80 "$requests" "$wine_work/ready" &
-server_pid=$!
-wait_for 10 test -e "$wine_work/ready" || fail "list server did not start"
+serve_list "$requests" "$wine_work/ready"
 
 # one_cycle ARGS...: a fresh log, a copy run with ARGS --no-fork until its first cycle ended, then
 # asked to exit; it must end with status 0.

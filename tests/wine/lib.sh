@@ -11,13 +11,13 @@ source "$wine_lib/../e2e/lib.sh"
 command -v wine >/dev/null || fail "wine is not installed"
 
 unset DISPLAY WAYLAND_DISPLAY WINEDLLOVERRIDES
-unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY ftp_proxy FTP_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
 export WINEDEBUG=-all WINEARCH=win64
 
 wine_work=$(mktemp -d /run/lanx_wine.XXXXXX)
 export TMPDIR=$wine_work/tmp
 export WINEPREFIX=$wine_work/prefix
 mkdir "$TMPDIR"
+at_exit wine_cleanup
 
 # The template: a booted 64-bit prefix, made by the first test that finds none (about 10 s) and
 # remade when wine changes; later tests copy it in under a second.

@@ -15,20 +15,8 @@ source "$here/lib.sh"
 cc=x86_64-w64-mingw32-gcc-posix
 command -v "$cc" >/dev/null || fail "$cc is not installed"
 
-server_pid=
-cleanup() {
-	wine_cleanup
-	if [ -n "$server_pid" ]; then
-		kill "$server_pid" 2>/dev/null || true
-		wait "$server_pid" 2>/dev/null || true
-	fi
-}
-trap cleanup EXIT
-
 "$cc" -Wall -Wextra -Werror -shared -o "$run/iphlpapi.dll" "$here/iphlpapi_recorder.c"
-python3 "$here/../e2e/list_server.py" 127.0.0.1 80 "$wine_work/requests" "$wine_work/ready" &
-server_pid=$!
-wait_for 10 test -e "$wine_work/ready" || fail "list server did not start"
+serve_list "$wine_work/requests" "$wine_work/ready"
 printf '192.0.2.0/24\n203.0.113.0/25\n' >"$run/lanxroute.static"
 
 (cd "$run" && WINEDLLOVERRIDES=iphlpapi=n,b exec wine lanxroute.exe --changes @127.0.0.1/list.txt \

@@ -10,9 +10,6 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 
-cleanup() { wine_cleanup; }
-trap cleanup EXIT
-
 args=(@127.0.0.1/list.txt 10.1.0.1 10.2.0.1)
 ncopies() { exe_pids | wc -l; }
 one_copy() { [ "$(ncopies)" = 1 ]; }

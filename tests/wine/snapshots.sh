@@ -17,21 +17,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 
-server_pid=
-cleanup() {
-	wine_cleanup
-	if [ -n "$server_pid" ]; then
-		kill "$server_pid" 2>/dev/null || true
-		wait "$server_pid" 2>/dev/null || true
-	fi
-}
-trap cleanup EXIT
-
-ip link add lanx0 type veth peer name lanx0p
-ip link add world0 type veth peer name world0p
-for l in lanx0 lanx0p world0 world0p; do ip link set "$l" up; done
-ip addr add 10.1.0.2/24 dev lanx0
-ip addr add 10.2.0.2/24 dev world0
+gateway_links 10.1.0.2/24 10.2.0.2/24
 ip route add default via 10.2.0.1
 ip route add 192.0.2.0/24 via 10.2.0.1 dev world0
 ip route add 192.0.2.0/25 via 10.1.0.1 dev lanx0
@@ -41,9 +27,7 @@ lanx_index=$(ip -o link show lanx0 | cut -d: -f1)
 world_index=$(ip -o link show world0 | cut -d: -f1)
 table_before=$(ip -4 route show table all)
 
-python3 "$here/../e2e/list_server.py" 127.0.0.1 80 "$wine_work/requests" "$wine_work/ready" &
-server_pid=$!
-wait_for 10 test -e "$wine_work/ready" || fail "list server did not start"
+serve_list "$wine_work/requests" "$wine_work/ready"
 printf '192.0.2.0/24\n203.0.113.0/25\n' >"$run/lanxroute.static"
 
 (cd "$run" && exec wine lanxroute.exe --verbose @127.0.0.1/list.txt 10.1.0.1 10.2.0.1 --no-fork) \
