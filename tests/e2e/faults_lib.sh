@@ -13,7 +13,7 @@
 LANX_GW=192.168.1.1
 WORLD_GW=192.168.2.1
 URL=@127.0.0.1/switch
-N=120000
+N=200000
 # The prefixes of many$N: every other /24 from 30.0.0.0.
 many() { awk -v from="$1" -v to="$2" 'BEGIN { for (i = from; i < to; i++) { a = 30 * 16777216 + i * 512
 	printf "%d.%d.%d.0/24\n", int(a / 16777216), int(a / 65536) % 256, int(a / 256) % 256 } }'; }

@@ -7,7 +7,7 @@
 #
 #     lanx0  192.168.1.2/24 ==veth== lanx0p    Lanx gateway 192.168.1.1
 #     world0 192.168.2.2/24 ==veth== world0p   world gateway 192.168.2.1
-#     lo 127.0.0.1:80  list_server.py: /switch answering list.txt, garbage or many120000
+#     lo 127.0.0.1:80  list_server.py: /switch answering list.txt, garbage or many200000
 #
 #     $LANX_BIN / $LANX_UPDATE_ONCE, cwd $run (for the full disk: a 256 KiB tmpfs)
 set -euo pipefail

@@ -7,7 +7,7 @@
 #
 #     lanx0  192.168.1.2/24 ==veth== lanx0p    Lanx gateway 192.168.1.1 (removed, made anew)
 #     world0 192.168.2.2/24 ==veth== world0p   world gateway 192.168.2.1
-#     lo 127.0.0.1:80  list_server.py: /switch answering list.txt or many120000
+#     lo 127.0.0.1:80  list_server.py: /switch answering list.txt or many200000
 #
 #     ip -batch (the other process) ---> main table <--- $LANX_UPDATE_ONCE / $LANX_BIN, cwd $run
 set -euo pipefail
