@@ -88,9 +88,10 @@ static bool open_change_socket()
 	return true;
 }
 
+// The kernel never reports an IPv4 length above 32; if it did, the shift must still be defined.
 static uint32_t mask_of(unsigned length)
 {
-	return length == 0 ? 0 : htonl(~0u << (32 - length));
+	return length == 0 ? 0 : htonl(~0u << (32 - std::min(length, 32u)));
 }
 
 static unsigned length_of(uint32_t mask)
