@@ -48,12 +48,11 @@ std::vector<std::string> all_nodes()
 	return out;
 }
 
-std::vector<std::string> parsed(const std::string& text)
+// An empty list but for the node every list starts with.
+void fresh_list()
 {
 	reset_prefix_list();
 	append_node(0, 0, 0);
-	EXPECT_TRUE(parse_list_text(text.c_str()));
-	return listed_blocks();
 }
 
 void reference_scan(const char* text, int32_t v[5])
@@ -61,45 +60,7 @@ void reference_scan(const char* text, int32_t v[5])
 	std::sscanf(text, "%d.%d.%d.%d/%d", &v[0], &v[1], &v[2], &v[3], &v[4]);
 }
 
-TEST(Scanner, NumbersAsTheCLibraryReadsThem)
-{
-	struct Case {
-		const char* what;
-		const char* text;
-		int32_t first;
-	};
-	const Case cases[] = {
-	    {"plain", "10", 10},
-	    {"plus sign", "+7", 7},
-	    {"minus sign", "-1", -1},
-	    {"leading zeros stay decimal", "010", 10},
-	    {"zero x is no hex prefix", "0x10", 0},
-	    {"int max", "2147483647", INT_MAX},
-	    {"one above int max wraps", "2147483648", INT_MIN},
-	    {"two to the 32 wraps to 0", "4294967296", 0},
-	    {"two to the 32 plus one", "4294967297", 1},
-	    {"minus two to the 32 plus one", "-4294967295", 1},
-	    {"long max cut to 32 bits", "9223372036854775807", -1},
-	    {"one above long max saturates", "9223372036854775808", -1},
-	    {"far above long max saturates", "99999999999999999999999999999", -1},
-	    {"long min cut to 32 bits", "-9223372036854775808", 0},
-	    {"below long min saturates", "-9223372036854775809", 0},
-	    {"far below long min saturates", "-99999999999999999999999999999", 0},
-	    {"below long min, then more digits", "-92233720368547758070", 0},
-	    {"white space before the number", " \t\r\n\v\f42", 42},
-	};
-	for (const Case& c : cases) {
-		SCOPED_TRACE(c.what);
-		int32_t mine[5] = {99, 99, 99, 99, 99};
-		int32_t libc[5] = {99, 99, 99, 99, 99};
-		scan_prefix(c.text, mine);
-		reference_scan(c.text, libc);
-		EXPECT_EQ(libc[0], c.first) << "this C library reads numbers differently";
-		EXPECT_EQ(mine[0], c.first);
-	}
-}
-
-TEST(Scanner, StopsAtTheFirstMismatch)
+TEST(Scanner, ReadsAsTheCLibraryDoesAndStopsAtTheFirstMismatch)
 {
 	struct Case {
 		const char* what;
@@ -107,17 +68,28 @@ TEST(Scanner, StopsAtTheFirstMismatch)
 		std::vector<int32_t> after;	// from {1, 2, 3, 4, 24}
 	};
 	const Case cases[] = {
+	    // Numbers.
+	    {"leading zeros stay decimal", "010", {10, 2, 3, 4, 24}},
+	    {"zero x is no hex prefix", "0x10", {0, 2, 3, 4, 24}},
+	    {"one above int max wraps", "2147483648", {INT_MIN, 2, 3, 4, 24}},
+	    {"two to the 32 wraps to 0", "4294967296", {0, 2, 3, 4, 24}},
+	    {"minus two to the 32 plus one", "-4294967295", {1, 2, 3, 4, 24}},
+	    {"long max cut to 32 bits", "9223372036854775807", {-1, 2, 3, 4, 24}},
+	    {"one above long max saturates", "9223372036854775808", {-1, 2, 3, 4, 24}},
+	    {"far above long max saturates", "99999999999999999999999999999", {-1, 2, 3, 4, 24}},
+	    {"long min cut to 32 bits", "-9223372036854775808", {0, 2, 3, 4, 24}},
+	    {"below long min saturates", "-9223372036854775809", {0, 2, 3, 4, 24}},
+	    {"below long min, then more digits", "-92233720368547758070", {0, 2, 3, 4, 24}},
+	    {"white space before the number", " \t\r\n\v\f42", {42, 2, 3, 4, 24}},
+	    // The pattern.
 	    {"whole prefix", "10.20.30.40/8", {10, 20, 30, 40, 8}},
 	    {"no length", "10.20.30.40", {10, 20, 30, 40, 24}},
 	    {"slash after the first octet", "10/8", {10, 2, 3, 4, 24}},
 	    {"continues onto the next line", "10.\n20.\r\n30.\n40/\n8", {10, 20, 30, 40, 8}},
-	    {"space before a separator", "10 .20", {10, 2, 3, 4, 24}},
-	    {"space after a separator", "10. 20 .30", {10, 20, 3, 4, 24}},
+	    {"space after a separator, not before one", "10. 20 .30", {10, 20, 3, 4, 24}},
 	    {"signs", "+10.-20.+30.-40/-8", {10, -20, 30, -40, -8}},
 	    {"lone sign", "10.-.30", {10, 2, 3, 4, 24}},
 	    {"double sign", "10.+-5", {10, 2, 3, 4, 24}},
-	    {"comma for a dot", "10,20.30.40", {10, 2, 3, 4, 24}},
-	    {"ends after a dot", "10.20.", {10, 20, 3, 4, 24}},
 	    {"ends after the slash", "10.20.30.40/", {10, 20, 30, 40, 24}},
 	    {"trailing bytes ignored", "10.20.30.40/8abc", {10, 20, 30, 40, 8}},
 	    {"byte above 127 ends it", "10.\xa0" "20", {10, 2, 3, 4, 24}},
@@ -128,8 +100,8 @@ TEST(Scanner, StopsAtTheFirstMismatch)
 		int32_t libc[5] = {1, 2, 3, 4, 24};
 		scan_prefix(c.text, mine);
 		reference_scan(c.text, libc);
+		EXPECT_EQ(std::vector<int32_t>(libc, libc + 5), c.after) << "this C library reads numbers differently";
 		EXPECT_EQ(std::vector<int32_t>(mine, mine + 5), c.after);
-		EXPECT_EQ(std::vector<int32_t>(libc, libc + 5), c.after);
 	}
 }
 
@@ -179,8 +151,7 @@ TEST(Scanner, AgreesWithTheCLibraryOnRandomTexts)
 // The add_prefix calls a text should give, worked out line by line with the C library's scan.
 std::vector<std::string> reference_nodes(const std::string& text)
 {
-	reset_prefix_list();
-	append_node(0, 0, 0);
+	fresh_list();
 	int32_t v[5] = {0, 0, 0, 0, 0};
 	const char* p = text.c_str();
 	for (;;) {
@@ -207,8 +178,7 @@ TEST(ListText, AgreesWithALineByLineScanOnRandomTexts)
 	for (int round = 0; round < 5000; round++) {
 		std::string text = random_text(rng, 120);
 		std::vector<std::string> want = reference_nodes(text);
-		reset_prefix_list();
-		append_node(0, 0, 0);
+		fresh_list();
 		ASSERT_TRUE(parse_list_text(text.c_str()));
 		ASSERT_EQ(all_nodes(), want) << "text: '" << text << "'";
 	}
@@ -226,13 +196,10 @@ TEST(ListText, Lines)
 	    {"worked example",
 		"\n# the list\n10.0.0.0/8\n11.0.0.0/8\n 192.168.0.0/16\n192.168.1.0\n10/8\n",
 		{"10.0.0.0/7", "192.168.1.0/24", "10.168.1.0/24"}},
-	    {"empty text", "", {}},
-	    {"NUL first", "\0" "10.0.0.0/8\n", {}},
 	    {"CR LF line ends", "10.0.0.0/8\r\n20.0.0.0/8\r\n", {"10.0.0.0/8", "20.0.0.0/8"}},
 	    {"last line without LF", "10.0.0.0/8\n20.0.0.0/8", {"10.0.0.0/8", "20.0.0.0/8"}},
 	    {"leading space, tab, sign skipped", " 1.0.0.0/8\n\t2.0.0.0/8\n+3.0.0.0/8\n-4.0.0.0/8\n", {}},
 	    {"byte above 127 first", "\xef\xbb\xbf" "10.0.0.0/8\n", {}},
-	    {"octet 256 runs left", "10.256.0.1/32\n", {"11.0.0.1/32"}},
 	    {"octet 300 drops bits", "300.1.2.3/32\n", {"44.1.2.3/32"}},
 	    {"negative octet", "10.0.0.-1/32\n", {"255.255.255.255/32"}},
 	    {"first octets start at 0", "5/8\n", {"5.0.0.0/24"}},
@@ -245,7 +212,9 @@ TEST(ListText, Lines)
 	};
 	for (const Case& c : cases) {
 		SCOPED_TRACE(c.what);
-		EXPECT_EQ(parsed(c.text), c.listed);
+		fresh_list();
+		EXPECT_TRUE(parse_list_text(c.text));
+		EXPECT_EQ(listed_blocks(), c.listed);
 	}
 	reset_prefix_list();
 }
@@ -303,16 +272,16 @@ TEST_F(LoadPrefixList, StaticFile)
 	struct Case {
 		const char* what;
 		const char* download;
-		std::string file;	// "-" for none
+		std::string file;	// "-" for none, "/" for a directory
 		std::vector<std::string> listed;
 	};
 	const std::string cut_line = padded(4096, "200.0.0.0/8\n201.2") + ".3.4/30\n";
 	const Case cases[] = {
 	    {"no static file", "10.0.0.0/8\n", "-", {"10.0.0.0/8", TERMINATOR}},
+	    {"unreadable static file counts for nothing", "10.0.0.0/8\n", "/", {"10.0.0.0/8", TERMINATOR}},
 	    {"static after the downloaded", "10.0.0.0/8\n", "20.0.0.0/8\n",
 		{"10.0.0.0/8", "20.0.0.0/8", TERMINATOR}},
 	    {"empty download", "", "20.0.0.0/8", {"20.0.0.0/8", TERMINATOR}},
-	    {"empty static file", "10.0.0.0/8\n", "", {"10.0.0.0/8", TERMINATOR}},
 	    {"exactly 4096 bytes, all read", "", padded(4096, "200.0.0.0/8"),
 		{"200.0.0.0/8", TERMINATOR}},
 	    {"5000 bytes, a line cut at 4096", "", cut_line + padded(5000 - cut_line.size(), "\n"),
@@ -325,7 +294,10 @@ TEST_F(LoadPrefixList, StaticFile)
 	for (const Case& c : cases) {
 		SCOPED_TRACE(c.what);
 		std::remove("lanxroute.static");
-		if (c.file != "-")
+		rmdir("lanxroute.static");
+		if (c.file == "/")
+			ASSERT_EQ(mkdir("lanxroute.static", 0700), 0);
+		else if (c.file != "-")
 			write_static(c.file);
 		fake_http_serve(c.download);
 		EXPECT_TRUE(load_prefix_list());
@@ -334,14 +306,6 @@ TEST_F(LoadPrefixList, StaticFile)
 		EXPECT_EQ(dotted(prefix_list.next->base, prefix_list.next->length), "0.0.0.0/0");
 		EXPECT_EQ(prefix_list.next->listed, 0);
 	}
-}
-
-TEST_F(LoadPrefixList, UnreadableStaticFileCountsForNothing)
-{
-	ASSERT_EQ(mkdir("lanxroute.static", 0700), 0);
-	fake_http_serve("10.0.0.0/8\n");
-	EXPECT_TRUE(load_prefix_list());
-	EXPECT_EQ(listed_blocks(), (std::vector<std::string>{"10.0.0.0/8", TERMINATOR}));
 }
 
 TEST_F(LoadPrefixList, UnreachableServerLeavesTheStaticPrefixes)
