@@ -44,6 +44,7 @@ protected:
 		fs::create_directories(dir);
 		fs::current_path(dir);
 		close_log();
+		word = 0;
 		control_word = &word;
 		lanx_gateway_text = "10.0.0.1";
 		world_gateway_text = "10.1.0.1";
@@ -60,6 +61,13 @@ protected:
 		reset_prefix_list();
 		fs::current_path(home);
 		fs::remove_all(dir);
+	}
+
+	// A table row's fresh start in a fresh directory.
+	void next_case()
+	{
+		TearDown();
+		SetUp();
 	}
 
 	static void close_log()
@@ -97,17 +105,20 @@ protected:
 		return lines_starting({"Dialing", "Redialing", "Updat", "Exiting", "Ras", "-", "Create"});
 	}
 
-	// The offset just past the n-th occurrence (1-based) of line in the log.
-	static long offset_after(const std::string& line, int n)
+	// The offset just past the first occurrence of line in the log.
+	static long offset_after(const std::string& line)
 	{
-		std::string text = log_text();
-		size_t at = 0;
-		for (int i = 0; i < n; i++) {
-			at = text.find(line, i == 0 ? 0 : at + 1);
-			if (at == std::string::npos)
-				return -1;
-		}
-		return static_cast<long>(at + line.size());
+		size_t at = log_text().find(line);
+		return at == std::string::npos ? -1 : static_cast<long>(at + line.size());
+	}
+
+	// The first call of that text.
+	static const FakeCall* first_call(const std::string& what)
+	{
+		for (const FakeCall& call : fake_calls)
+			if (call.what == what)
+				return &call;
+		return nullptr;
 	}
 
 	// The dial-up and process calls, without the event's creation.
@@ -120,8 +131,10 @@ protected:
 	}
 };
 
+// A signalled wait without a connection hangs nothing up.
 TEST_F(Background, WithoutEntryNameNeverDials)
 {
+	fake_process.waits = {true};
 	fake_process.exit_on_pause = 3;
 	EXPECT_EQ(run_background(), 0);
 	EXPECT_EQ(calls(), (Lines{"wait 5000", "wait 5000", "wait 5000"}));
@@ -144,6 +157,9 @@ TEST_F(Background, FailingDialsRedialEverySecond)
 				    "Redialing Link", "RasDial(^): 678", "Redialing Link",
 				    "Updating route table", "Updated route table unsuccessfully",
 				    "Exiting"}));
+	// The held connection is hung up before "Exiting" is written.
+	EXPECT_EQ(fake_calls.back().log_written,
+	    offset_after("Exiting\n") - static_cast<long>(sizeof "Exiting\n" - 1));
 }
 
 TEST_F(Background, ExitRequestDuringRedialling)
@@ -152,32 +168,22 @@ TEST_F(Background, ExitRequestDuringRedialling)
 		const char* description;
 		int exit_on_pause;
 		int exit_on_dial;
-		DialConnection failed_handle;
 		Lines calls;
 		Lines lines;
 	};
 	const Case cases[] = {
-		{"set during the first dial: seen before the first redial", 0, 1, 0,
-		 {"params Link", "dial Link"},
+		{"set during the first dial: seen before the first redial", 0, 1, {"params Link", "dial Link"},
 		 {"--------------", "Dialing Link", "RasDial(^): 678", "Exiting"}},
-		{"set during a sleep: seen after that sleep's dial", 1, 0, 0,
+		{"set during a sleep: seen after that sleep's dial", 1, 0,
 		 {"params Link", "dial Link", "sleep 1000", "params Link", "dial Link"},
-		 {"--------------", "Dialing Link", "RasDial(^): 678", "Redialing Link", "RasDial(^): 678",
-		  "Exiting"}},
-		{"handle of a failed dial hung up, none held at the end", 0, 2, 4,
-		 {"params Link", "dial Link", "hangup 4", "sleep 1000", "params Link", "dial Link", "hangup 4"},
 		 {"--------------", "Dialing Link", "RasDial(^): 678", "Redialing Link", "RasDial(^): 678",
 		  "Exiting"}},
 	};
 	for (const Case& c : cases) {
 		SCOPED_TRACE(c.description);
-		close_log();
-		fs::remove("lanxroute.log");
-		word = 0;
-		fake_process_reset();
-		fake_dialup_reset();
+		next_case();
 		ras_entry_name = "Link";
-		fake_dial_attempts = {fake_dial_fails(678, c.failed_handle)};
+		fake_dial_attempts = {fake_dial_fails(678, 0)};
 		fake_process.exit_on_pause = c.exit_on_pause;
 		fake_process.exit_on_dial = c.exit_on_dial;
 		EXPECT_EQ(run_background(), 0);
@@ -203,26 +209,6 @@ TEST_F(Background, DropDuringWaitHangsUpAndRedialsBeforeUpdating)
 				    "Exiting"}));
 }
 
-TEST_F(Background, SignalledWaitWithoutConnectionHangsNothingUp)
-{
-	fake_process.waits = {true};
-	fake_process.exit_on_pause = 2;
-	EXPECT_EQ(run_background(), 0);
-	EXPECT_EQ(calls(), (Lines{"wait 5000", "wait 5000"}));
-}
-
-TEST_F(Background, HeldConnectionIsHungUpBeforeExiting)
-{
-	ras_entry_name = "Link";
-	fake_dial_attempts = {fake_dial_connects(5)};
-	fake_process.exit_on_pause = 1;
-	EXPECT_EQ(run_background(), 0);
-	ASSERT_EQ(fake_calls.back().what, "hangup 5");
-	long before_exiting = offset_after("Exiting\n", 1) - static_cast<long>(sizeof "Exiting\n" - 1);
-	EXPECT_EQ(fake_calls.back().log_written, before_exiting);
-	EXPECT_EQ(loop_lines().back(), "Exiting");
-}
-
 TEST_F(Background, LogIsFlushedAfterTheLoopLinesOnly)
 {
 	ras_entry_name = "Link";
@@ -236,40 +222,36 @@ TEST_F(Background, LogIsFlushedAfterTheLoopLinesOnly)
 		long on_disk;
 	} expected[] = {
 		{"event", 0},
-		{"params Link", offset_after("Dialing Link\n", 1)},
-		{"sleep 1000", offset_after("Redialing Link\n", 1)},
-		{"status 5", offset_after("Redialing Link\n", 1)},
-		{"wait 5000", offset_after("Updated route table unsuccessfully\n", 1)},
-		{"hangup 5", offset_after("Updated route table unsuccessfully\n", 1)},
+		{"params Link", offset_after("Dialing Link\n")},
+		{"sleep 1000", offset_after("Redialing Link\n")},
+		{"status 5", offset_after("Redialing Link\n")},
+		{"wait 5000", offset_after("Updated route table unsuccessfully\n")},
+		{"hangup 5", offset_after("Updated route table unsuccessfully\n")},
 	};
 	for (const auto& e : expected) {
 		SCOPED_TRACE(e.call);
-		bool found = false;
-		for (const FakeCall& call : fake_calls)
-			if (call.what == e.call && !found) {
-				found = true;
-				EXPECT_EQ(call.log_bytes, e.on_disk);
-			}
-		EXPECT_TRUE(found);
+		const FakeCall* call = first_call(e.call);
+		ASSERT_NE(call, nullptr);
+		EXPECT_EQ(call->log_bytes, e.on_disk);
 	}
 	// The cycle's own lines came between "Updating" and its result, unflushed until then.
-	const FakeCall* first_wait = nullptr;
-	for (const FakeCall& call : fake_calls)
-		if (call.what == "wait 5000" && first_wait == nullptr)
-			first_wait = &call;
-	ASSERT_NE(first_wait, nullptr);
-	EXPECT_EQ(first_wait->log_bytes, first_wait->log_written);
+	EXPECT_EQ(first_call("wait 5000")->log_bytes, first_call("wait 5000")->log_written);
 	EXPECT_EQ(fake_calls.back().log_bytes + static_cast<long>(sizeof "Exiting\n" - 1),
 	    static_cast<long>(log_text().size()));
 }
 
+// Even an exit at once converts the gateways and empties the list first.
 TEST_F(Background, ExitRequestedBeforeStart)
 {
+	append_node(0, 0, 0);
 	word = CW_EXIT;
 	ras_entry_name = "Link";
 	EXPECT_EQ(run_background(), 0);
 	EXPECT_EQ(fake_call_texts(), (Lines{"event"}));
 	EXPECT_EQ(log_text(), separator + "Exiting\n");
+	EXPECT_EQ(lanx_gateway, net_inet_addr("10.0.0.1"));
+	EXPECT_EQ(world_gateway, net_inet_addr("10.1.0.1"));
+	EXPECT_EQ(prefix_list.next, &prefix_list);
 }
 
 TEST_F(Background, LogThatCannotBeOpened)
@@ -284,22 +266,10 @@ TEST_F(Background, LogThatCannotBeOpened)
 
 TEST_F(Background, EventThatCannotBeCreated)
 {
-	ras_entry_name = "Link";
 	fake_process.event_error = 1450;
 	EXPECT_EQ(run_background(), 1);
 	EXPECT_EQ(fake_call_texts(), (Lines{"event"}));
 	EXPECT_EQ(log_text(), separator + "CreateEvent(^): 1450\n");
-}
-
-TEST_F(Background, StartConvertsGatewaysAndEmptiesTheList)
-{
-	append_node(0, 0, 0);
-	word = CW_EXIT;
-	EXPECT_EQ(run_background(), 0);
-	EXPECT_EQ(lanx_gateway, net_inet_addr("10.0.0.1"));
-	EXPECT_EQ(world_gateway, net_inet_addr("10.1.0.1"));
-	EXPECT_EQ(prefix_list.next, &prefix_list);
-	EXPECT_EQ(prefix_list.prev, &prefix_list);
 }
 
 TEST_F(Background, CyclesReachTheTableOnlyWithAGatewayPair)
@@ -320,11 +290,7 @@ TEST_F(Background, CyclesReachTheTableOnlyWithAGatewayPair)
 	};
 	for (const Case& c : cases) {
 		SCOPED_TRACE(c.description);
-		close_log();
-		fs::remove("lanxroute.log");
-		word = 0;
-		fake_process_reset();
-		fake_routing_reset();
+		next_case();
 		fake_http_serve("192.0.2.0/24\n");
 		fake_routing.addresses = {{net_inet_addr("10.0.0.2"), 2, net_inet_addr("255.255.255.0")},
 					  {net_inet_addr("10.1.0.2"), 3, net_inet_addr("255.255.255.0")}};
