@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/files.h"
 #include "prefix/list_download.h"
 #include "prefix/prefix_list.h"
 
@@ -83,10 +84,10 @@ uint32_t form_address(const int32_t octet[4])
 }
 
 // Reads at most STATIC_LIST_MAX bytes of the static file and parses them. Nothing to do when
-// the file does not open; false when memory ran out.
+// it does not open as a regular file; false when memory ran out.
 bool parse_static_file()
 {
-	std::FILE* file = std::fopen("lanxroute.static", "rb");
+	std::FILE* file = open_regular_file("lanxroute.static");
 	if (file == nullptr)
 		return true;
 	char* buffer = static_cast<char*>(std::malloc(STATIC_LIST_MAX + 1));

@@ -109,4 +109,11 @@ printf '198.51.100.0/24\n' >"$run/lanxroute.static"
 cycle
 expect_eq "$(result_of "$out")" "Updated route table successfully" "cycle after the racer"
 routes_are 10.0.0.0/7 198.51.100.0/24 || fail "routes after the racer: $(ours)"
+# A FIFO in the static file's place is passed over, never waited on: the cycle goes on without it.
+rm "$run/lanxroute.static" && mkfifo "$run/lanxroute.static" || fail "FIFO as the static file"
+out=$(cd "$run" && timeout 30 "$LANX_UPDATE_ONCE" -10 "$URL" "$LANX_GW" "$WORLD_GW" 2>&1) ||
+	fail "cycle with a FIFO as the static file: $out"
+expect_eq "$(result_of "$out")" "Updated route table successfully" "cycle with a FIFO as the static file"
+routes_are 10.0.0.0/7 || fail "routes with a FIFO as the static file: $(ours)"
+rm "$run/lanxroute.static"
 echo "PASS: faults_process ($cycles cycles under the racer)"

@@ -1,0 +1,7 @@
+#pragma once
+// Files the cycle reads by name.
+#include <cstdio>
+
+// Opens name for reading in binary mode when it is a regular file; null for anything else, so
+// that a FIFO or a device in its place can never block the cycle.
+std::FILE* open_regular_file(const char* name);
