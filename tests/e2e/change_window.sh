@@ -10,19 +10,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 : "${LANX_UPDATE_ONCE:?LANX_UPDATE_ONCE must name the update_once driver}"
-unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
-
-work=$(mktemp -d)
-server_pid=
-cleanup() {
-	if [ -n "$server_pid" ]; then
-		kill "$server_pid" 2>/dev/null || true
-		wait "$server_pid" 2>/dev/null || true
-	fi
-	ip netns del far 2>/dev/null || true
-	rm -rf "$work"
-}
-trap cleanup EXIT
+work_dir change_window
+at_exit 'ip netns del far 2>/dev/null'
 
 ip netns add far || fail "child namespace"
 for link in lanx:10.0.0 world:192.0.2; do
@@ -36,9 +25,7 @@ for link in lanx:10.0.0 world:192.0.2; do
 done
 lanx=$(printf '%x' "$(ip -o link show lanx0 | cut -d: -f1)") || fail "lanx0 index"
 
-python3 -m http.server 80 --bind 127.0.0.1 --directory "$work" >/dev/null 2>&1 &
-server_pid=$!
-wait_for 10 bash -c 'exec 3<>/dev/tcp/127.0.0.1/80' 2>/dev/null || fail "list server did not start"
+serve_dir "$work"
 
 cycle() {
 	(cd "$work" && "$LANX_UPDATE_ONCE" -10 @127.0.0.1/list.txt 10.0.0.1 192.0.2.1) >"$work/out" ||

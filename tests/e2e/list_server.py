@@ -182,13 +182,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             self.close_connection = True
         elif path.endswith("/silence"):
-            self.wfile.flush()
-            self.connection.settimeout(300)
-            try:
-                while self.connection.recv(1024):
-                    pass
-            except OSError:
-                pass
+            self.hold()
         else:
             self.answer(404, b"")
 
