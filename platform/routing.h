@@ -41,25 +41,18 @@ inline constexpr uint32_t ROUTE_PROTO_NETMGMT = 3;
 // or the allocation of the block (no line of its own).
 enum FetchStep { FETCH_SIZE, FETCH_TABLE, FETCH_MEMORY };
 
-// Fetch a table into a block of the platform's, given back with routing_free.
-// Routes come sorted by destination ascending (host order), then mask descending as stored.
+// Fetch a table into a block of the platform's, given back with routing_free. Rows come in the
+// platform's own order; the caller sorts what it needs sorted.
 // false on failure, with the platform's status (which may be 0) and the step that failed.
 bool routing_fetch_routes(RouteRow** rows, uint32_t* count, uint32_t* status, FetchStep* failed);
 bool routing_fetch_addresses(AddressRow** rows, uint32_t* count, uint32_t* status, FetchStep* failed);
 // Gives back a block of either fetch; null is allowed.
 void routing_free(void* rows);
 
-// Change one route; 0 or the platform's status.
-uint32_t routing_create(const RouteRow* row);
-uint32_t routing_rewrite(const RouteRow* row);
-uint32_t routing_delete(const RouteRow* row);
-
-// Changes in flight: routing_start hands one change to the platform, which may send it with
-// others before any answer; routing_finish waits for the oldest change started and not yet
-// finished and gives its status (0 or the platform's). Changes take effect in the order
-// started. At most ROUTING_WINDOW changes are unfinished at a time; the sync calls above are
-// not mixed with unfinished changes.
+// Route changes. A rewrite names the row as fetched (fetched_if_index, fetched_next_hop) and
+// carries its new interface and next hop; a delete names the row as fetched.
 enum RouteChange { ROUTE_CREATE, ROUTE_REWRITE, ROUTE_DELETE };
-inline constexpr uint32_t ROUTING_WINDOW = 64;
-void routing_start(RouteChange change, const RouteRow* row);
-uint32_t routing_finish();
+
+// Applies count changes, each to its row, in the order given: statuses[i] receives 0 or the
+// platform's status of change i. A failing change does not stop the ones after it.
+void routing_apply(const RouteChange* changes, const RouteRow* rows, uint32_t count, uint32_t* statuses);
