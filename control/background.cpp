@@ -3,21 +3,20 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "control/command_line.h"
-#include "control/control_word.h"
-#include "control/log.h"
+#include "common/control_word.h"
+#include "common/log.h"
+#include "common/settings.h"
 #include "dialup/dial.h"
 #include "platform/dialup.h"
 #include "platform/net.h"
 #include "platform/process.h"
 #include "prefix/prefix_list.h"
-#include "routes/gateways.h"
-#include "routes/reconcile.h"
+#include "routes/cycle.h"
 
-// The held dial-up connection, or 0.
-static DialConnection connection;
+// The dial-up connection the copy holds, or 0.
+static DialConnection held_connection;
 
-int relaunch(int argc, char** argv)
+int relaunch_detached(int argc, char** argv)
 {
 	int error = 0;
 	if (process_relaunch(argc, argv, &error))
@@ -26,19 +25,7 @@ int relaunch(int argc, char** argv)
 	return 1;
 }
 
-// A copy started without a gateway pair has nothing to resolve: every cycle fails as if neither
-// gateway had an interface, before anything of the table is read or changed.
-static int run_cycle()
-{
-	if (lanx_gateway_text == nullptr || world_gateway_text == nullptr) {
-		log_write("Bad LANX gateway specified: %s\n", "(none)");
-		log_write("Bad WORLD gateway specified: %s\n", "(none)");
-		return 1;
-	}
-	return update_routes();
-}
-
-int run_background()
+int background_copy()
 {
 	if (!log_open("lanxroute.log")) {
 		int error = errno;
@@ -56,22 +43,22 @@ int run_background()
 		log_write("CreateEvent(^): %d\n", error);
 		return 1;
 	}
-	connection = 0;
+	held_connection = 0;
 	if (control_word_has(CW_EXIT)) {
 		log_write("Exiting\n");
 		return 0;
 	}
-	return run_daemon();
+	return main_loop();
 }
 
-int run_daemon()
+int main_loop()
 {
 	for (;;) {
-		if (ras_entry_name != nullptr && connection == 0) {
+		if (ras_entry_name != nullptr && held_connection == 0) {
 			log_write("Dialing %s\n", ras_entry_name);
 			log_flush();
-			connection = dial_connection(ras_entry_name);
-			while (connection == 0) {
+			held_connection = dial_connection(ras_entry_name);
+			while (held_connection == 0) {
 				if (control_word_has(CW_EXIT)) {
 					log_write("Exiting\n");
 					return 0;
@@ -79,28 +66,24 @@ int run_daemon()
 				log_write("Redialing %s\n", ras_entry_name);
 				log_flush();
 				process_sleep(1000);
-				connection = dial_connection(ras_entry_name);
+				held_connection = dial_connection(ras_entry_name);
 			}
-			dialup_notify_on_drop(connection);
+			dialup_notify_on_drop(held_connection);
 		}
 
-		log_write("Updating route table\n");
-		log_flush();
-		int result = run_cycle();
-		log_write("Updated route table %ssuccessfully\n", result != 0 ? "un" : "");
-		log_flush();
+		run_update_cycle();
 
 		// A drop ends the wait early: the dead link is hung up and the next pass redials.
-		if (event_wait(5000) && connection != 0) {
-			dialup_hang_up(connection);
-			connection = 0;
+		if (event_wait(5000) && held_connection != 0) {
+			dialup_hang_up(held_connection);
+			held_connection = 0;
 		}
 		if (control_word_has(CW_EXIT))
 			break;
 	}
-	if (connection != 0) {
-		dialup_hang_up(connection);
-		connection = 0;
+	if (held_connection != 0) {
+		dialup_hang_up(held_connection);
+		held_connection = 0;
 	}
 	log_write("Exiting\n");
 	return 0;

@@ -2,10 +2,10 @@
 // The background copy: relaunch, start, and the main loop.
 
 // Foreground road: starts the detached copy. 0 when it runs, 1 after the failure message.
-int relaunch(int argc, char** argv);
+int relaunch_detached(int argc, char** argv);
 
 // Background road: opens the log, prepares the state and runs the loop; the exit status.
-int run_background();
+int background_copy();
 
 // The main loop; 0 when it ends on an exit request.
-int run_daemon();
+int main_loop();

@@ -5,14 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "control/control_word.h"
+#include "common/control_word.h"
 #include "platform/net.h"
-#include "prefix/list_download.h"
-
-const char* lanx_gateway_text;
-const char* world_gateway_text;
-const char* ras_entry_name;
-bool no_fork;
+#include "common/settings.h"
 
 void print_usage()
 {

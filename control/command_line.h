@@ -1,11 +1,5 @@
 #pragma once
-// The command line: the argument loop and the process-wide settings it fixes.
-
-// References into the argument vector; null until set.
-extern const char* lanx_gateway_text;
-extern const char* world_gateway_text;
-extern const char* ras_entry_name;
-extern bool no_fork;
+// The command line: the argument loop that fixes the process-wide settings, and the usage banner.
 
 // Writes the usage banner to standard error.
 void print_usage();

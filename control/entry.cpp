@@ -4,8 +4,9 @@
 #include <cstdio>
 
 #include "control/background.h"
+#include "common/control_word.h"
+#include "common/settings.h"
 #include "control/command_line.h"
-#include "control/control_word.h"
 #include "platform/net.h"
 #include "platform/shared_word.h"
 
@@ -44,11 +45,11 @@ int entry_point(int argc, char** argv)
 		return 1;
 	}
 	if (no_fork)
-		return run_background();
+		return background_copy();
 	// A detached copy without gateways could never route anything.
 	if (!lanx_gateway_text) {
 		print_usage();
 		return 1;
 	}
-	return relaunch(argc, argv);
+	return relaunch_detached(argc, argv);
 }

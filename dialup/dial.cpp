@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "control/log.h"
+#include "common/log.h"
 
 DialConnection dial_connection(const char* entry_name)
 {

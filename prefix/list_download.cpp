@@ -4,12 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "control/control_word.h"
-#include "control/log.h"
+#include "common/control_word.h"
+#include "common/log.h"
+#include "common/settings.h"
 #include "platform/http.h"
-
-const char* list_server = "list.lanx.example";
-const char* list_path = "/zo-list.txt";
 
 namespace {
 

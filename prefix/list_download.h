@@ -1,10 +1,6 @@
 #pragma once
 // Downloading the list text from the list server.
 
-// The list server and path; the '@' option replaces both.
-extern const char* list_server;
-extern const char* list_path;
-
 // The whole body as a NUL-terminated text from std::malloc (the caller frees it), possibly
 // empty; null when memory ran out or a read failed or came up short.
 char* fetch_list_text();

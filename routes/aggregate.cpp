@@ -1,6 +1,7 @@
 // Merging equally long neighbours of the PrefixList into listed blocks of double size.
 #include "routes/aggregate.h"
 
+#include "common/settings.h"
 #include "prefix/prefix_list.h"
 #include "routes/gateways.h"
 #include "routes/reconcile.h"

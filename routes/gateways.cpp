@@ -1,20 +1,11 @@
 #include "routes/gateways.h"
 
-#include "control/command_line.h"
-#include "control/control_word.h"
-#include "control/log.h"
+#include "common/control_word.h"
+#include "common/log.h"
+#include "common/settings.h"
 
-uint32_t lanx_gateway;
-uint32_t world_gateway;
 uint32_t lanx_if;
 uint32_t world_if;
-
-void print_dotted(uint32_t address)
-{
-	// Network order: the first octet is the first byte in memory.
-	const unsigned char* b = reinterpret_cast<const unsigned char*>(&address);
-	log_write("%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
-}
 
 bool resolve_gateways(AddressSnapshot* addresses, const RouteSnapshot* routes)
 {

@@ -20,7 +20,7 @@ struct AddressSnapshot {
 // The cycle's RouteSnapshot, searched and marked by ensure_route.
 extern RouteSnapshot route_snapshot;
 
-// Fetch into *snapshot; false after the failure line.
+// Fetch into *snapshot, routes in the order the search needs; false after the failure line.
 bool fetch_route_snapshot(RouteSnapshot* snapshot);
 bool fetch_address_snapshot(AddressSnapshot* snapshot);
 void release_route_snapshot(RouteSnapshot* snapshot);

@@ -1,6 +1,8 @@
 // The aggregation pass: worked lists with their world routes, lists it must leave alone, and
 // the forwarding decisions of generated lists before and after it.
+#include "common/settings.h"
 #include "routes/aggregate.h"
+#include "routes/reconcile.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "control/control_word.h"
+#include "common/control_word.h"
 #include "platform/byte_order.h"
 #include "routes/gateways.h"
 #include "routes/snapshots.h"
@@ -118,6 +120,7 @@ TEST_F(AggregateTest, WorkedExamples)
 		const std::vector<Block> before = blocks();
 		const std::vector<Block> expected = replaced(before, row.before, row.after);
 		aggregate_prefixes();
+		apply_route_changes();
 		EXPECT_EQ(blocks(), expected);
 		EXPECT_EQ(made(), row.routes);
 	}
@@ -129,6 +132,7 @@ TEST_F(AggregateTest, AbsorbedGapTakesTheWorldGatewayOnASharedInterface)
 	lanx_if = world_if = 5;
 	build({{ip(10, 0, 0, 0), 24}, {ip(10, 0, 1, 0), 25}, {ip(10, 0, 2, 0), 23}}, true);
 	aggregate_prefixes();
+	apply_route_changes();
 	EXPECT_EQ(made(), (std::vector<Made>{{gap(ip(10, 0, 1, 128), 25), 5, WORLD_GATEWAY}}));
 }
 
@@ -166,6 +170,7 @@ TEST_F(AggregateTest, ListsLeftAlone)
 			lay(row.laid);
 		const std::vector<Block> before = blocks();
 		aggregate_prefixes();
+		apply_route_changes();
 		EXPECT_EQ(blocks(), before);
 		EXPECT_TRUE(fake_routing.calls.empty());
 	}
@@ -182,6 +187,7 @@ TEST_F(AggregateTest, OutOfOrderListMergesByTheSameTests)
 		listed(ip(10, 0, 0, 0), 8), gap(ip(11, 0, 0, 0), 8), gap(ip(12, 0, 0, 0), 6)},
 	    {listed(ip(10, 0, 0, 0), 8), gap(ip(11, 0, 0, 0), 8), listed(ip(8, 0, 0, 0), 6), gap(ip(12, 0, 0, 0), 6)});
 	aggregate_prefixes();
+	apply_route_changes();
 	EXPECT_EQ(blocks(), expected);
 	EXPECT_EQ(made(), (std::vector<Made>{world(ip(8, 0, 0, 0), 8), world(ip(11, 0, 0, 0), 8)}));
 }
@@ -192,6 +198,7 @@ TEST_F(AggregateTest, LastBlockReachingTheTopIsNeverAbsorbed)
 	// gets no route: every Lanx prefix above 128.0.0.0 would go to the world.
 	build({{ip(176, 0, 0, 0), 4}, {ip(192, 0, 0, 0), 4}, {ip(224, 0, 0, 0), 3}}, true);
 	aggregate_prefixes();
+	apply_route_changes();
 	EXPECT_EQ(blocks(), (std::vector<Block>{ROOT, listed(ip(128, 0, 0, 0), 2), listed(ip(192, 0, 0, 0), 3),
 				listed(ip(224, 0, 0, 0), 3)}));
 	EXPECT_EQ(made(), (std::vector<Made>{world(ip(160, 0, 0, 0), 4), world(ip(208, 0, 0, 0), 4),
@@ -246,6 +253,7 @@ TEST_F(AggregateTest, GeneratedListsKeepEveryAddressOnItsGateway)
 		const std::vector<Block> before = blocks();
 		const std::vector<Route> a = lanx_routes();
 		aggregate_prefixes();
+		apply_route_changes();
 		const std::vector<Block> after = blocks();
 		ASSERT_FALSE(after.empty());
 		EXPECT_EQ(after.front(), ROOT);

@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "common/settings.h"
 #include "control/background.h"
 #include "control/command_line.h"
-#include "control/control_word.h"
-#include "control/log.h"
+#include "common/control_word.h"
+#include "common/log.h"
 #include "platform/net.h"
 #include "prefix/prefix_list.h"
 #include "routes/gateways.h"
@@ -136,7 +137,7 @@ TEST_F(Background, WithoutEntryNameNeverDials)
 {
 	fake_process.waits = {true};
 	fake_process.exit_on_pause = 3;
-	EXPECT_EQ(run_background(), 0);
+	EXPECT_EQ(background_copy(), 0);
 	EXPECT_EQ(calls(), (Lines{"wait 5000", "wait 5000", "wait 5000"}));
 	EXPECT_EQ(loop_lines(), (Lines{"--------------", "Updating route table",
 				    "Updated route table unsuccessfully", "Updating route table",
@@ -149,7 +150,7 @@ TEST_F(Background, FailingDialsRedialEverySecond)
 	ras_entry_name = "Link";
 	fake_dial_attempts = {fake_dial_fails(678, 0), fake_dial_fails(678, 0), fake_dial_connects(5)};
 	fake_process.exit_on_pause = 3;
-	EXPECT_EQ(run_background(), 0);
+	EXPECT_EQ(background_copy(), 0);
 	EXPECT_EQ(calls(), (Lines{"params Link", "dial Link", "sleep 1000", "params Link", "dial Link",
 				 "sleep 1000", "params Link", "dial Link", "status 5", "notify 5",
 				 "wait 5000", "hangup 5"}));
@@ -186,7 +187,7 @@ TEST_F(Background, ExitRequestDuringRedialling)
 		fake_dial_attempts = {fake_dial_fails(678, 0)};
 		fake_process.exit_on_pause = c.exit_on_pause;
 		fake_process.exit_on_dial = c.exit_on_dial;
-		EXPECT_EQ(run_background(), 0);
+		EXPECT_EQ(background_copy(), 0);
 		EXPECT_EQ(calls(), c.calls);
 		EXPECT_EQ(loop_lines(), c.lines);
 	}
@@ -198,7 +199,7 @@ TEST_F(Background, DropDuringWaitHangsUpAndRedialsBeforeUpdating)
 	fake_dial_attempts = {fake_dial_connects(5), fake_dial_connects(6)};
 	fake_process.waits = {false, true, false};
 	fake_process.exit_on_pause = 3;
-	EXPECT_EQ(run_background(), 0);
+	EXPECT_EQ(background_copy(), 0);
 	EXPECT_EQ(calls(), (Lines{"params Link", "dial Link", "status 5", "notify 5", "wait 5000",
 				 "wait 5000", "hangup 5", "params Link", "dial Link", "status 6",
 				 "notify 6", "wait 5000", "hangup 6"}));
@@ -214,7 +215,7 @@ TEST_F(Background, LogIsFlushedAfterTheLoopLinesOnly)
 	ras_entry_name = "Link";
 	fake_dial_attempts = {fake_dial_fails(678, 0), fake_dial_connects(5)};
 	fake_process.exit_on_pause = 2;
-	EXPECT_EQ(run_background(), 0);
+	EXPECT_EQ(background_copy(), 0);
 	// What had reached the file at each call: the separator waits for the first flush, a dial's
 	// line for the next loop line, "Exiting" for the end of the process.
 	const struct {
@@ -246,7 +247,7 @@ TEST_F(Background, ExitRequestedBeforeStart)
 	append_node(0, 0, 0);
 	word = CW_EXIT;
 	ras_entry_name = "Link";
-	EXPECT_EQ(run_background(), 0);
+	EXPECT_EQ(background_copy(), 0);
 	EXPECT_EQ(fake_call_texts(), (Lines{"event"}));
 	EXPECT_EQ(log_text(), separator + "Exiting\n");
 	EXPECT_EQ(lanx_gateway, net_inet_addr("10.0.0.1"));
@@ -258,7 +259,7 @@ TEST_F(Background, LogThatCannotBeOpened)
 {
 	fs::create_directory("lanxroute.log");
 	testing::internal::CaptureStderr();
-	EXPECT_EQ(run_background(), 1);
+	EXPECT_EQ(background_copy(), 1);
 	EXPECT_EQ(testing::internal::GetCapturedStderr(), "Cannot open lanxroute.log (error code 21)\n");
 	EXPECT_TRUE(fake_calls.empty());
 	EXPECT_EQ(log_stream, nullptr);
@@ -267,7 +268,7 @@ TEST_F(Background, LogThatCannotBeOpened)
 TEST_F(Background, EventThatCannotBeCreated)
 {
 	fake_process.event_error = 1450;
-	EXPECT_EQ(run_background(), 1);
+	EXPECT_EQ(background_copy(), 1);
 	EXPECT_EQ(fake_call_texts(), (Lines{"event"}));
 	EXPECT_EQ(log_text(), separator + "CreateEvent(^): 1450\n");
 }
@@ -299,7 +300,7 @@ TEST_F(Background, CyclesReachTheTableOnlyWithAGatewayPair)
 		lanx_gateway = 0;
 		world_gateway = 0;
 		fake_process.exit_on_pause = 1;
-		EXPECT_EQ(run_background(), 0);
+		EXPECT_EQ(background_copy(), 0);
 		EXPECT_EQ(!fake_routing.calls.empty(), c.changes);
 		EXPECT_EQ(lines_starting({"Updat", "Bad"}), c.lines);
 		EXPECT_EQ(fake_routing.blocks_outstanding, 0);
@@ -325,7 +326,7 @@ TEST(Relaunch, ReportsTheFailureOnStandardError)
 		fake_process_reset();
 		fake_process.relaunch_error = c.error;
 		testing::internal::CaptureStderr();
-		EXPECT_EQ(relaunch(3, argv), c.status);
+		EXPECT_EQ(relaunch_detached(3, argv), c.status);
 		EXPECT_EQ(testing::internal::GetCapturedStderr(), c.stderr_text);
 		EXPECT_EQ(fake_process.relaunch_argc, 3);
 		EXPECT_EQ(fake_process.relaunch_argv, argv);

@@ -8,8 +8,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "common/settings.h"
 #include "control/command_line.h"
-#include "control/control_word.h"
+#include "common/control_word.h"
 #include "control/entry.h"
 #include "prefix/list_download.h"
 #include "tests/fake/fake_process.h"

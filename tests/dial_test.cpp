@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "control/log.h"
+#include "common/log.h"
 #include "dialup/dial.h"
 #include "tests/fake/fake_dialup.h"
 #include "tests/fake/fake_process.h"

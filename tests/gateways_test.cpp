@@ -1,4 +1,6 @@
 // Gateway resolution: the subnet rule, the host-route fallback, kept indexes and the lines.
+#include "common/log.h"
+#include "common/settings.h"
 #include "routes/gateways.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +9,7 @@
 #include <vector>
 
 #include "control/command_line.h"
-#include "control/control_word.h"
+#include "common/control_word.h"
 #include "platform/byte_order.h"
 #include "tests/fake/fake_routing.h"
 #include "tests/fake/test_log.h"

@@ -1,3 +1,4 @@
+#include "common/settings.h"
 #include "prefix/list_download.h"
 
 #include <malloc.h>
@@ -9,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "control/control_word.h"
+#include "common/control_word.h"
 #include "tests/fake/fake_http.h"
 #include "tests/fake/test_log.h"
 

@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "control/control_word.h"
+#include "common/control_word.h"
 #include "prefix/prefix_list.h"
 #include "tests/fake/fake_http.h"
 #include "tests/fake/test_log.h"

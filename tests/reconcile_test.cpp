@@ -1,6 +1,8 @@
 // The update cycle over the fake table: what is kept, re-pointed, created and deleted, the
 // lines that say so, and the releases on every road out.
+#include "common/settings.h"
 #include "routes/reconcile.h"
+#include "routes/cycle.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +13,7 @@
 #include <vector>
 
 #include "control/command_line.h"
-#include "control/control_word.h"
+#include "common/control_word.h"
 #include "platform/byte_order.h"
 #include "prefix/prefix_list.h"
 #include "routes/gateways.h"
@@ -274,6 +276,7 @@ TEST_F(ReconcileTest, EnsureRouteTakesTheNextHopItIsGiven)
 {
 	PrefixNode gap{ip(10, 1, 128, 0), 17, 0, nullptr, nullptr};
 	ensure_route(&gap, WORLD_IF, world_gateway);
+	apply_route_changes();
 	ASSERT_EQ(ops(), "c");
 	EXPECT_EQ(fake_routing.calls[0].row.next_hop, world_gateway);
 	EXPECT_EQ(fake_routing.calls[0].row.if_index, WORLD_IF);
@@ -359,6 +362,7 @@ TEST_F(ReconcileTest, SearchFindsEveryRowOfASortedTable)
 				return r.dest == host_to_net(block.base) && r.mask == net_mask(length);
 			});
 			ensure_route(&block, LANX_IF, lanx_gateway);
+			apply_route_changes();
 			creations += present ? 0 : 1;
 			ASSERT_EQ(fake_routing.calls.size(), creations) << std::hex << block.base << "/" << length;
 		}

@@ -24,6 +24,7 @@ static constexpr int CHANGE_RCVBUF = 1 << 20;
 // A route request is well under this; the window's requests go out in one send.
 static constexpr size_t CHANGE_SLOT = 128;
 static constexpr size_t ANSWER_SIZE = 512;
+static constexpr uint32_t ROUTING_WINDOW = 64;
 
 static mnl_socket* dump_socket;
 static mnl_socket* change_socket;
@@ -344,33 +345,6 @@ void routing_free(void* rows)
 	std::free(rows);
 }
 
-// Sends one change and reads to its acknowledgement: 0 or the positive errno.
-static uint32_t exchange(nlmsghdr* nlh)
-{
-	if (!open_change_socket())
-		return static_cast<uint32_t>(errno);
-	nlh->nlmsg_seq = next_sequence();
-	nlh->nlmsg_flags |= NLM_F_ACK;
-	if (mnl_socket_sendto(change_socket, nlh, nlh->nlmsg_len) < 0)
-		return static_cast<uint32_t>(errno);
-	uint32_t portid = mnl_socket_get_portid(change_socket);
-	char reply[MNL_SOCKET_BUFFER_SIZE];
-	for (;;) {
-		ssize_t n = mnl_socket_recvfrom(change_socket, reply, sizeof reply);
-		if (n < 0)
-			return static_cast<uint32_t>(errno);
-		int left = static_cast<int>(n);
-		const nlmsghdr* msg = reinterpret_cast<const nlmsghdr*>(reply);
-		for (; mnl_nlmsg_ok(msg, left); msg = mnl_nlmsg_next(msg, &left)) {
-			if (msg->nlmsg_type != NLMSG_ERROR || msg->nlmsg_seq != nlh->nlmsg_seq ||
-			    !mnl_nlmsg_portid_ok(msg, portid))
-				continue;
-			const nlmsgerr* err = static_cast<const nlmsgerr*>(mnl_nlmsg_get_payload(msg));
-			return static_cast<uint32_t>(-err->error);
-		}
-	}
-}
-
 // A route message naming row's destination, length, tos and priority.
 static nlmsghdr* route_message(char* buf, uint16_t type, uint16_t flags, const RouteRow* row)
 {
@@ -416,27 +390,6 @@ static nlmsghdr* change_message(char* buf, RouteChange change, const RouteRow* r
 	rtm->rtm_type = RTN_UNICAST;
 	put_next_hop(nlh, row);
 	return nlh;
-}
-
-static uint32_t change_now(RouteChange change, const RouteRow* row)
-{
-	alignas(nlmsghdr) char buf[CHANGE_SLOT];
-	return exchange(change_message(buf, change, row));
-}
-
-uint32_t routing_create(const RouteRow* row)
-{
-	return change_now(ROUTE_CREATE, row);
-}
-
-uint32_t routing_rewrite(const RouteRow* row)
-{
-	return change_now(ROUTE_REWRITE, row);
-}
-
-uint32_t routing_delete(const RouteRow* row)
-{
-	return change_now(ROUTE_DELETE, row);
 }
 
 // Changes in flight. The kernel handles the requests of one send in order, within the send,
@@ -528,7 +481,7 @@ static void read_answers()
 	}
 }
 
-void routing_start(RouteChange change, const RouteRow* row)
+static void routing_start(RouteChange change, const RouteRow* row)
 {
 	InFlight* f = &in_flight[(flight_first + flight_count) % ROUTING_WINDOW];
 	*f = InFlight{};
@@ -547,7 +500,7 @@ void routing_start(RouteChange change, const RouteRow* row)
 		send_batch();
 }
 
-uint32_t routing_finish()
+static uint32_t routing_finish()
 {
 	if (flight_count == 0)
 		return EINVAL;
@@ -559,4 +512,16 @@ uint32_t routing_finish()
 	flight_first = (flight_first + 1) % ROUTING_WINDOW;
 	flight_count--;
 	return f->status;
+}
+
+void routing_apply(const RouteChange* changes, const RouteRow* rows, uint32_t count, uint32_t* statuses)
+{
+	uint32_t finished = 0;
+	for (uint32_t i = 0; i < count; i++) {
+		if (i - finished == ROUTING_WINDOW)
+			statuses[finished++] = routing_finish();
+		routing_start(changes[i], &rows[i]);
+	}
+	while (finished < count)
+		statuses[finished++] = routing_finish();
 }

@@ -5,8 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "control/control_word.h"
-#include "control/log.h"
+#include "common/settings.h"
+#include "common/control_word.h"
+#include "common/log.h"
 #include "prefix/list_download.h"
 
 int main(int argc, char** argv)

@@ -9,12 +9,13 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/settings.h"
 #include "control/command_line.h"
-#include "control/control_word.h"
-#include "control/log.h"
+#include "common/control_word.h"
+#include "common/log.h"
 #include "platform/net.h"
 #include "routes/gateways.h"
-#include "routes/reconcile.h"
+#include "routes/cycle.h"
 
 static long resident_kb()
 {
@@ -76,8 +77,7 @@ int main(int argc, char** argv)
 	world_gateway = net_inet_addr(world_gateway_text);
 	int result = 0;
 	for (long c = 1; c <= cycles; c++) {
-		result = update_routes();
-		log_write("Updated route table %ssuccessfully\n", result != 0 ? "un" : "");
+		result = run_update_cycle();
 		if (every > 0 && c % every == 0)
 			log_write("cycle %ld rss %ld fds %ld\n", c, resident_kb(), open_descriptors());
 		log_flush();

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "control/control_word.h"
+#include "common/control_word.h"
 #include "tests/fake/fake_process.h"
 
 std::vector<FakeDialAttempt> fake_dial_attempts;

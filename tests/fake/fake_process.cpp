@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "control/control_word.h"
-#include "control/log.h"
+#include "common/control_word.h"
+#include "common/log.h"
 #include "platform/process.h"
 
 FakeProcess fake_process;

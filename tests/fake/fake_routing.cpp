@@ -1,18 +1,13 @@
 #include "tests/fake/fake_routing.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 FakeRouting fake_routing;
-// Changes are made at once; their statuses wait in order for routing_finish.
-static uint32_t finished_status[ROUTING_WINDOW];
-static uint32_t status_first, status_count;
 
 void fake_routing_reset()
 {
 	fake_routing = FakeRouting{};
-	status_first = status_count = 0;
 }
 
 // Copies rows into a fresh block, as a platform fetch hands one out.
@@ -68,33 +63,13 @@ static uint32_t record(char op, const RouteRow* row, uint32_t status)
 	return n < fake_routing.statuses.size() ? fake_routing.statuses[n] : status;
 }
 
-uint32_t routing_create(const RouteRow* row)
+void routing_apply(const RouteChange* changes, const RouteRow* rows, uint32_t count, uint32_t* statuses)
 {
-	return record('c', row, fake_routing.create_status);
-}
-
-uint32_t routing_rewrite(const RouteRow* row)
-{
-	return record('r', row, fake_routing.rewrite_status);
-}
-
-uint32_t routing_delete(const RouteRow* row)
-{
-	return record('d', row, fake_routing.delete_status);
-}
-
-void routing_start(RouteChange change, const RouteRow* row)
-{
-	uint32_t status = change == ROUTE_CREATE ? routing_create(row)
-	    : change == ROUTE_REWRITE ? routing_rewrite(row) : routing_delete(row);
-	fake_routing.most_unfinished = std::max(fake_routing.most_unfinished, status_count + 1);
-	finished_status[(status_first + status_count++) % ROUTING_WINDOW] = status;
-}
-
-uint32_t routing_finish()
-{
-	uint32_t status = finished_status[status_first];
-	status_first = (status_first + 1) % ROUTING_WINDOW;
-	status_count--;
-	return status;
+	static constexpr char kinds[] = {'c', 'r', 'd'};
+	fake_routing.batches.push_back(count);
+	for (uint32_t i = 0; i < count; i++) {
+		uint32_t status = changes[i] == ROUTE_CREATE ? fake_routing.create_status
+		    : changes[i] == ROUTE_REWRITE ? fake_routing.rewrite_status : fake_routing.delete_status;
+		statuses[i] = record(kinds[changes[i]], &rows[i], status);
+	}
 }

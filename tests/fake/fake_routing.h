@@ -28,8 +28,8 @@ struct FakeRouting {
 	// When not empty, the nth change of any kind answers statuses[n] instead.
 	std::vector<uint32_t> statuses;
 	std::vector<FakeRouteCall> calls;
-	// The most changes started and not yet finished at one time.
-	uint32_t most_unfinished;
+	// The size of each batch of changes, in order.
+	std::vector<uint32_t> batches;
 	// Blocks handed out by the fetches and not yet given back through routing_free.
 	int blocks_outstanding;
 };

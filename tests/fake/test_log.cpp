@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "control/log.h"
+#include "common/log.h"
 
 void test_log_start()
 {

@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "common/settings.h"
 #include "control/command_line.h"
-#include "control/control_word.h"
+#include "common/control_word.h"
 #include "control/entry.h"
 #include "platform/net.h"
 #include "prefix/list_download.h"

@@ -8,8 +8,9 @@
 #include <cstring>
 #include <string>
 
-#include "control/control_word.h"
-#include "control/log.h"
+#include "common/settings.h"
+#include "common/control_word.h"
+#include "common/log.h"
 #include "prefix/list_download.h"
 #include "tests/fake/fake_http.h"
 

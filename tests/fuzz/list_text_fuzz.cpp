@@ -8,12 +8,14 @@
 #include <cstring>
 #include <vector>
 
-#include "control/control_word.h"
-#include "control/log.h"
+#include "common/settings.h"
+#include "common/control_word.h"
+#include "common/log.h"
 #include "platform/byte_order.h"
 #include "prefix/list_text.h"
 #include "prefix/prefix_list.h"
 #include "routes/aggregate.h"
+#include "routes/reconcile.h"
 #include "routes/gateways.h"
 #include "routes/snapshots.h"
 #include "tests/fake/fake_routing.h"
@@ -259,6 +261,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 	route_snapshot = RouteSnapshot{0, nullptr};
 	word = (size & 1) ? CW_SHOW_CHANGES : 0;
 	aggregate_prefixes();
+	apply_route_changes();
 	check_links(1 + 63 * (lines + 1));
 
 	if (prefix_list.next != root || root->base != 0 || root->length != 0 || root->listed)

@@ -1,5 +1,6 @@
 #pragma once
 // The log stream: every diagnostic line of the background copy goes here.
+#include <cstdint>
 #include <cstdio>
 
 extern FILE* log_stream;
@@ -9,3 +10,6 @@ bool log_open(const char* path);
 
 void log_write(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void log_flush();
+
+// Writes a network-order address as "%u.%u.%u.%u", without a line end.
+void print_dotted(uint32_t address);

@@ -1,4 +1,4 @@
-#include "control/control_word.h"
+#include "common/control_word.h"
 
 #include <atomic>
 

@@ -1,4 +1,4 @@
-#include "control/log.h"
+#include "common/log.h"
 
 #include <cstdarg>
 
@@ -21,4 +21,11 @@ void log_write(const char* format, ...)
 void log_flush()
 {
 	std::fflush(log_stream);
+}
+
+void print_dotted(uint32_t address)
+{
+	// Network order: the first octet is the first byte in memory.
+	const unsigned char* octets = reinterpret_cast<const unsigned char*>(&address);
+	log_write("%u.%u.%u.%u", octets[0], octets[1], octets[2], octets[3]);
 }
