@@ -1,0 +1,48 @@
+#pragma once
+// What every unit test shares: the log read back whole, addresses written as octets, a clean word.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "common/control_word.h"
+#include "common/log.h"
+#include "platform/byte_order.h"
+
+// a.b.c.d in host order, and in network order as the tables hold it.
+constexpr uint32_t ip(uint32_t a, uint32_t b, uint32_t c, uint32_t d)
+{
+	return a << 24 | b << 16 | c << 8 | d;
+}
+
+inline uint32_t net(uint32_t a, uint32_t b, uint32_t c, uint32_t d)
+{
+	return host_to_net(ip(a, b, c, d));
+}
+
+inline uint32_t test_word;
+
+// The log on a fresh temporary file and the control word set to flags.
+inline void start_test_log(uint32_t flags = 0)
+{
+	if (log_stream)
+		std::fclose(log_stream);
+	log_stream = std::tmpfile();
+	test_word = flags;
+	control_word = &test_word;
+}
+
+// Everything written to the log so far.
+inline std::string log_text()
+{
+	std::fflush(log_stream);
+	std::rewind(log_stream);
+	std::string text;
+	char buffer[4096];
+	size_t n;
+	while ((n = std::fread(buffer, 1, sizeof buffer, log_stream)) > 0)
+		text.append(buffer, n);
+	std::fseek(log_stream, 0, SEEK_END);
+	return text;
+}
