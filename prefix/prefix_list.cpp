@@ -115,27 +115,31 @@ bool add_prefix(uint32_t address, int32_t length)
 		}
 	}
 
-	// Gaps from the tail's end up to the smallest block holding both, then down to the prefix.
-	int32_t n = std::countl_zero(address ^ base);
-	n = std::min({n, tail_length, length});
+	// The longest length whose block holds both the tail and the prefix, bounded by both lengths.
+	int32_t common_length = std::countl_zero(address ^ base);
+	common_length = std::min({common_length, tail_length, length});
 
-	uint32_t w = base;
-	for (int32_t k = tail_length; k >= n + 2; k--) {
-		uint32_t bit = block_size(k);
-		if (w & bit)
-			w &= ~bit;
-		else if (append_node(w | bit, k, 0) == nullptr)
+	// Up: from the tail's end, every block the tail's upper neighbours leave open is a gap,
+	// up to the half of the common block that holds the tail.
+	uint32_t cursor = base;
+	for (int32_t level = tail_length; level >= common_length + 2; level--) {
+		uint32_t bit = block_size(level);
+		if (cursor & bit)
+			cursor &= ~bit;
+		else if (append_node(cursor | bit, level, 0) == nullptr)
 			return false;
 	}
 
-	if (n < length) {
-		uint32_t g = (address & block_mask(n)) | (address & block_size(n + 1));
-		for (int32_t k = n + 2; k <= length; k++) {
-			uint32_t bit = block_size(k);
+	// Down: from the half of the common block that holds the prefix to the prefix itself, every
+	// lower half passed on the way is a gap.
+	if (common_length < length) {
+		uint32_t gap_base = (address & block_mask(common_length)) | (address & block_size(common_length + 1));
+		for (int32_t level = common_length + 2; level <= length; level++) {
+			uint32_t bit = block_size(level);
 			if (address & bit) {
-				if (append_node(g, k, 0) == nullptr)
+				if (append_node(gap_base, level, 0) == nullptr)
 					return false;
-				g |= bit;
+				gap_base |= bit;
 			}
 		}
 	}
