@@ -7,7 +7,6 @@
 #include <iphlpapi.h>
 #include <netioapi.h>
 
-#include <algorithm>
 #include <cstdlib>
 
 static RouteRow to_route_row(const MIB_IPFORWARDROW& m)
@@ -87,13 +86,6 @@ bool routing_fetch_routes(RouteRow** rows, uint32_t* count, uint32_t* status, Fe
 	for (DWORD i = 0; i < n; i++)
 		out[i] = to_route_row(table->table[i]);
 	std::free(table);
-	// bOrder sorts by destination, protocol, policy and next hop; the search wants the mask next.
-	std::sort(out, out + n, [](const RouteRow& a, const RouteRow& b) {
-		uint32_t da = ntohl(a.dest), db = ntohl(b.dest);
-		if (da != db)
-			return da < db;
-		return a.mask > b.mask;
-	});
 	*rows = out;
 	*count = n;
 	*status = 0;
@@ -149,7 +141,7 @@ void routing_free(void* rows)
 	std::free(rows);
 }
 
-uint32_t routing_create(const RouteRow* row)
+static uint32_t routing_create(const RouteRow* row)
 {
 	MIB_IPFORWARDROW m = to_mib_row(row);
 	DWORD status = CreateIpForwardEntry(&m);
@@ -168,7 +160,7 @@ uint32_t routing_create(const RouteRow* row)
 }
 
 // Deletes the route as it was fetched.
-uint32_t routing_delete(const RouteRow* row)
+static uint32_t routing_delete(const RouteRow* row)
 {
 	MIB_IPFORWARDROW m = to_mib_row(row);
 	m.dwForwardIfIndex = row->fetched_if_index;
@@ -176,29 +168,25 @@ uint32_t routing_delete(const RouteRow* row)
 	return DeleteIpForwardEntry(&m);
 }
 
-// SetIpForwardEntry cannot move a route to another interface: delete it, then create it anew.
-uint32_t routing_rewrite(const RouteRow* row)
+// SetIpForwardEntry cannot move a route to another interface: create the re-pointed route, then
+// delete the old one, so that a refused create leaves the old route in place. IP Helper creates
+// only network-management routes, whatever protocol the fetched row had.
+static uint32_t routing_rewrite(const RouteRow* row)
 {
-	uint32_t deleted = routing_delete(row);
-	uint32_t created = routing_create(row);
-	return deleted != 0 ? deleted : created;
+	RouteRow repointed = *row;
+	repointed.proto = ROUTE_PROTO_NETMGMT;
+	uint32_t status = routing_create(&repointed);
+	if (status != 0)
+		return status;
+	return routing_delete(row);
 }
 
-// IP Helper has no changes in flight: each is made when started, its status kept for the finish.
-static uint32_t finished_status[ROUTING_WINDOW];
-static uint32_t status_first, status_count;
-
-void routing_start(RouteChange change, const RouteRow* row)
+// IP Helper has no batches: each change is made in turn.
+void routing_apply(const RouteChange* changes, const RouteRow* rows, uint32_t count, uint32_t* statuses)
 {
-	uint32_t status = change == ROUTE_CREATE ? routing_create(row)
-	    : change == ROUTE_REWRITE ? routing_rewrite(row) : routing_delete(row);
-	finished_status[(status_first + status_count++) % ROUTING_WINDOW] = status;
-}
-
-uint32_t routing_finish()
-{
-	uint32_t status = finished_status[status_first];
-	status_first = (status_first + 1) % ROUTING_WINDOW;
-	status_count--;
-	return status;
+	for (uint32_t i = 0; i < count; i++) {
+		const RouteRow* row = &rows[i];
+		statuses[i] = changes[i] == ROUTE_CREATE ? routing_create(row)
+		    : changes[i] == ROUTE_REWRITE ? routing_rewrite(row) : routing_delete(row);
+	}
 }

@@ -1,8 +1,9 @@
 /*
  * A stand-in IP Helper for the wine tests, placed beside lanxroute.exe and loaded with
  * WINEDLLOVERRIDES=iphlpapi=n,b. It serves fixed tables, the forwarding rows deliberately out of
- * order, refuses a created route whose metric is below the interface's (as Windows does since Vista),
- * and appends every write it is asked for to "iphlpapi.calls" in the current folder.
+ * order, refuses a created route whose metric is below the interface's (as Windows does since Vista)
+ * or whose protocol is not network management (as Windows does), and appends every write it is
+ * asked for to "iphlpapi.calls" in the current folder.
  */
 #define _WIN32_WINNT 0x0600
 #include <winsock2.h>
@@ -48,13 +49,14 @@ static void route(MIB_IPFORWARDROW *r, DWORD dest, DWORD mask, DWORD hop, DWORD 
 	r->dwForwardMetric1 = INTERFACE_METRIC + 5;
 }
 
-/* 192.0.2.0 with three masks, the shortest first, among the others out of order. */
+/* 192.0.2.0 with three masks, the shortest first (a static route), among the others out of order. */
 static void fill_routes(MIB_IPFORWARDTABLE *t)
 {
 	DWORD lanx = addr(10, 1, 0, 1), world = addr(10, 2, 0, 1);
 
 	t->dwNumEntries = 6;
 	route(&t->table[0], addr(192, 0, 2, 0), addr(255, 255, 255, 0), world, 5, MIB_IPROUTE_TYPE_INDIRECT);
+	t->table[0].dwForwardProto = MIB_IPPROTO_NT_STATIC;
 	route(&t->table[1], addr(10, 2, 0, 0), addr(255, 255, 255, 0), 0, 5, MIB_IPROUTE_TYPE_DIRECT);
 	route(&t->table[2], 0, 0, world, 5, MIB_IPROUTE_TYPE_INDIRECT);
 	route(&t->table[3], addr(192, 0, 2, 0), addr(255, 255, 255, 192), lanx, 3, MIB_IPROUTE_TYPE_INDIRECT);
@@ -97,7 +99,8 @@ __declspec(dllexport) DWORD WINAPI GetIpAddrTable(PMIB_IPADDRTABLE table, PULONG
 
 __declspec(dllexport) DWORD WINAPI CreateIpForwardEntry(PMIB_IPFORWARDROW row)
 {
-	DWORD status = row->dwForwardMetric1 < INTERFACE_METRIC ? ERROR_BAD_ARGUMENTS : NO_ERROR;
+	DWORD status = row->dwForwardProto != MIB_IPPROTO_NETMGMT ? ERROR_INVALID_PARAMETER
+	    : row->dwForwardMetric1 < INTERFACE_METRIC ? ERROR_BAD_ARGUMENTS : NO_ERROR;
 
 	record("create", row, status);
 	return status;
