@@ -16,13 +16,16 @@ bool resolve_gateways(AddressSnapshot* addresses, const RouteSnapshot* routes)
 		log_write("\n");
 	}
 
+	// Both rules run afresh each cycle: a link made anew under another index is followed.
+	uint32_t lanx_found = 0, world_found = 0;
+
 	// Subnet rule: every match overwrites, so the last matching row wins.
 	for (uint32_t i = 0; i < addresses->count; i++) {
 		const AddressRow* a = &addresses->rows[i];
 		if ((a->mask & lanx_gateway) == (a->mask & a->addr))
-			lanx_if = a->index;
+			lanx_found = a->index;
 		if ((a->mask & world_gateway) == (a->mask & a->addr))
-			world_if = a->index;
+			world_found = a->index;
 		if (control_word_has(CW_SHOW_INTERFACES)) {
 			log_write("IF ID: %d(%x)\n", static_cast<int>(a->index), a->index);
 			print_dotted(a->addr);
@@ -36,11 +39,17 @@ bool resolve_gateways(AddressSnapshot* addresses, const RouteSnapshot* routes)
 	// Host-route fallback: fills only an index still unset, so the first host route wins.
 	for (uint32_t i = 0; i < routes->count; i++) {
 		const RouteRow* r = &routes->rows[i];
-		if (lanx_if == 0 && r->dest == lanx_gateway && r->mask == 0xFFFFFFFF)
-			lanx_if = r->if_index;
-		if (world_if == 0 && r->dest == world_gateway && r->mask == 0xFFFFFFFF)
-			world_if = r->if_index;
+		if (lanx_found == 0 && r->dest == lanx_gateway && r->mask == 0xFFFFFFFF)
+			lanx_found = r->if_index;
+		if (world_found == 0 && r->dest == world_gateway && r->mask == 0xFFFFFFFF)
+			world_found = r->if_index;
 	}
+
+	// An index kept from an earlier cycle serves only when neither rule finds one now.
+	if (lanx_found != 0)
+		lanx_if = lanx_found;
+	if (world_found != 0)
+		world_if = world_found;
 
 	if (lanx_if != 0 && world_if != 0)
 		return true;

@@ -4,7 +4,7 @@
 
 #include "routes/snapshots.h"
 
-// 0 until resolved; kept from cycle to cycle.
+// 0 until resolved; resolved afresh each cycle, and kept when a cycle finds no interface.
 extern uint32_t lanx_if;
 extern uint32_t world_if;
 
