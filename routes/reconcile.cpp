@@ -53,6 +53,40 @@ static void queue_change(RouteChange change, const RouteRow* row)
 	queue.count++;
 }
 
+// A row that is not a plain route of one next hop (blackhole, multipath ...) or that the system
+// made itself (a connected route) is never re-pointed: its block counts as routed by it.
+static bool fixed_row(const RouteRow* row)
+{
+	return row->type == ROUTE_TYPE_OTHER || row->proto == ROUTE_PROTO_LOCAL;
+}
+
+// Of the rows with one destination and mask, the one a block takes: one already on the wanted
+// interface, then one of ours, then a fixed one, and only then another's, so that an
+// administrator's backup route beside ours is never rewritten into ours.
+static uint32_t preference(const RouteRow* row, uint32_t if_index)
+{
+	if (row->if_index == if_index)
+		return 0;
+	if (row->proto == ROUTE_PROTO_NETMGMT)
+		return 1;
+	return fixed_row(row) ? 2 : 3;
+}
+
+static RouteRow* preferred_row(uint32_t found, uint32_t if_index)
+{
+	RouteRow* rows = route_snapshot.rows;
+	uint32_t first = found, end = found + 1;
+	while (first > 0 && rows[first - 1].dest == rows[found].dest && rows[first - 1].mask == rows[found].mask)
+		first--;
+	while (end < route_snapshot.count && rows[end].dest == rows[found].dest && rows[end].mask == rows[found].mask)
+		end++;
+	RouteRow* best = &rows[first];
+	for (uint32_t i = first + 1; i < end; i++)
+		if (preference(&rows[i], if_index) < preference(best, if_index))
+			best = &rows[i];
+	return best;
+}
+
 void ensure_route(const PrefixNode* block, uint32_t if_index, uint32_t next_hop)
 {
 	uint32_t mask = host_to_net(block_mask(block->length));
@@ -72,8 +106,9 @@ void ensure_route(const PrefixNode* block, uint32_t if_index, uint32_t next_hop)
 		} else if (row->mask > mask) {
 			lo = mid + 1;
 		} else {
+			row = preferred_row(mid, if_index);
 			row->age = MARK_KEEP;
-			if (row->if_index != if_index) {
+			if (row->if_index != if_index && !fixed_row(row)) {
 				apply_route_changes();
 				log_route_op(if_index, 'i', row);
 				// The old next hop would not be on the new interface.
