@@ -17,6 +17,8 @@ bool http_send_request(HttpHandle request);
 // The size of the next piece of the body that can be read at once; 0 only at its end.
 bool http_query_data_available(HttpHandle request, uint32_t* announced);
 bool http_read(HttpHandle request, void* buffer, uint32_t count, uint32_t* delivered);
+// The final HTTP status of the answer to request; 0 when none arrived.
+uint32_t http_status(HttpHandle request);
 void http_close_handle(HttpHandle handle);
 
 // The client's last error code.

@@ -89,7 +89,20 @@ char* fetch_list_text()
 			log_write("Error no data: %d\n", http_last_error());
 	}
 
+	uint32_t status = http_status(hr);
 	close_all(hi, hc, hr);
+	// An error page or a redirect not followed is not a list: the list stays as it was.
+	if (status != 0 && (status < 200 || status > 299)) {
+		log_write("List server answered %u\n", status);
+		std::free(buffer);
+		return nullptr;
+	}
+	// Nor is a text with a NUL byte in it, such as a list served as UTF-16.
+	if (std::memchr(buffer, '\0', received) != nullptr) {
+		log_write("List text holds a NUL byte\n");
+		std::free(buffer);
+		return nullptr;
+	}
 	buffer[received] = '\0';
 	if (control_word_has(CW_DUMP_LIST))
 		log_write("\n\n%s\n\n", buffer);

@@ -274,6 +274,16 @@ bool http_read(HttpHandle request, void* buffer, uint32_t count, uint32_t* deliv
 	return true;
 }
 
+uint32_t http_status(HttpHandle request)
+{
+	HttpObject* r = object_of(request, HttpKind::request);
+	long code = 0;
+	// After a redirect that is not followed, this is the redirect's own status.
+	if (r == nullptr || curl_easy_getinfo(r->easy, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK)
+		return 0;
+	return static_cast<uint32_t>(code);
+}
+
 void http_close_handle(HttpHandle handle)
 {
 	if (handle == 0 || handle > HTTP_SLOTS)

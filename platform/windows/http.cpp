@@ -58,6 +58,14 @@ bool http_read(HttpHandle request, void* buffer, uint32_t count, uint32_t* deliv
 	return true;
 }
 
+uint32_t http_status(HttpHandle request)
+{
+	DWORD code = 0, size = sizeof code;
+	if (!HttpQueryInfoA(handle_of(request), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size, nullptr))
+		return 0;
+	return code;
+}
+
 void http_close_handle(HttpHandle handle)
 {
 	InternetCloseHandle(handle_of(handle));

@@ -108,3 +108,10 @@ int http_last_error()
 {
 	return fake_http.last_error;
 }
+
+uint32_t fake_http_status = 200;
+
+uint32_t http_status(HttpHandle)
+{
+	return fake_http_status;
+}
