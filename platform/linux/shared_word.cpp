@@ -12,7 +12,11 @@
 
 // The word lives while any copy holds a lock on it: a lock taken with
 // no wait means the word is new; every holder keeps a read lock.
-static const char word_path[] = "/dev/shm/LanxRouteShmem";
+// Root keeps it where only root can create names, so no other user can plant it first.
+static const char* word_path()
+{
+	return geteuid() == 0 ? "/run/LanxRouteShmem" : "/dev/shm/LanxRouteShmem";
+}
 // Where a relaunching parent hands its locked descriptor to the child.
 static const int handed_fd = 3;
 static int word_fd = -1;
@@ -75,7 +79,7 @@ static bool adopt_handed_word()
 	int flags = fcntl(handed_fd, F_GETFL);
 	if (flags < 0 || (flags & O_ACCMODE) != O_RDWR)
 		return false;
-	int fd = open(word_path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+	int fd = open(word_path(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
 	if (fd < 0)
 		return false;
 	bool same = fstat(fd, &named) == 0 && named.st_dev == handed.st_dev && named.st_ino == handed.st_ino;
@@ -102,7 +106,7 @@ bool shared_word_open(bool* existed, int* error)
 	if (adopt_handed_word())
 		return true;
 
-	int fd = open(word_path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+	int fd = open(word_path(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
 	if (fd < 0) {
 		*error = errno;
 		return false;
