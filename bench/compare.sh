@@ -8,15 +8,17 @@
 #   bird (its config, socket, pid and log in the run's temporary folder)
 #
 # compare.sh [LIST...]   (root; LANX_UPDATE_ONCE names the update_once driver, LANX_ROUTE_COUNT
-#                          the route_count tool; REPS repetitions, default 3; COUNTRY, default DE)
+#                          the route_count tool, LANX_MNL_BATCH the mnl_batch tool; REPS repetitions,
+#                          default 3; COUNTRY, default DE)
 # Lists: full (the whole public list as CIDRs), 100k (its first 100,000), country (one country's),
 #        sparse (every other CIDR of the whole list, so that nothing fuses). Default: all four.
-# Per list: the first cycle into an empty table beside ip -batch of the raw CIDRs, ip -batch of
+# Per list: the first cycle into an empty table beside the floor of bare libmnl writing the routes
+# the cycle made (64 acknowledged requests a send), ip -batch of the raw CIDRs, ip -batch of
 # the routes the cycle made, and BIRD's start until every route is in the kernel; a cycle with
 # nothing to change beside `ip -4 route show table main`; a 1% list change beside BIRD's
 # `birdc configure`; peak memory of each. Times in seconds: median and range of the repetitions.
-# Anchors: ip_same = ip -batch of the routes the cycle made, ip_raw = ip -batch of the raw CIDRs,
-# bird_start, route_show, bird_change = the rows of those names.
+# Anchors: mnl_floor = bare libmnl of the routes the cycle made, ip_same = ip -batch of them,
+# ip_raw = ip -batch of the raw CIDRs, bird_start, route_show, bird_change = the rows of those names.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 data=$here/data
@@ -24,6 +26,7 @@ REPS=${REPS:-3}
 COUNTRY=${COUNTRY:-DE}
 : "${LANX_UPDATE_ONCE:?LANX_UPDATE_ONCE must name the update_once driver}"
 : "${LANX_ROUTE_COUNT:?LANX_ROUTE_COUNT must name the route_count tool}"
+: "${LANX_MNL_BATCH:?LANX_MNL_BATCH must name the mnl_batch tool}"
 
 # Tools and data come before the namespace, which has no network.
 if [ -z "${LANX_IN_NAMESPACE:-}" ]; then
@@ -178,6 +181,11 @@ run_list() {
 		cycle change list2
 		ip -4 route show proto 76 | awk '{ print $1 }' | sort -u >"$work/routes2"
 
+		# The floor: exactly the routes the cycle made, through bare libmnl, every one made.
+		empty_table
+		timed "$work/r.mnl_floor" "$LANX_MNL_BATCH" "$work/routes1" 10.0.0.1 lanx0
+		[ "$(cat "$work/last.out")" = "$(wc -l <"$work/routes1") 0" ] || fail "mnl_batch: $(cat "$work/last.out")"
+
 		# ip -batch: the raw CIDRs a user would add, and exactly the routes the cycle made.
 		empty_table
 		awk '{ print "route add " $1 " via 10.0.0.1 dev lanx0 proto 76" }' "$work/list1" >"$work/batch_raw"
@@ -211,7 +219,9 @@ run_list() {
 	printf 'load average before the list: %s\n' "$(cut -d' ' -f1-3 /proc/loadavg)"
 	printf '| %-34s | %7s | %7s | %-15s | %9s | %s\n' method N "median" "min-max" "peak MiB" "median over the named anchor's"
 	printf '|%s|\n' "------------------------------------|---------|---------|-----------------|-----------|-------------------------------"
-	row "first cycle (ours)" "$prefixes" "$work/r.create" "$work/r.ip_same" "$work/r.ip_raw" "$work/r.bird_start"
+	row "first cycle (ours)" "$prefixes" "$work/r.create" "$work/r.mnl_floor" "$work/r.ip_same" "$work/r.ip_raw" \
+	    "$work/r.bird_start"
+	row "bare libmnl, 64 a send (floor)" "$(wc -l <"$work/routes1")" "$work/r.mnl_floor"
 	row "ip -batch of the same routes" "$(wc -l <"$work/routes1")" "$work/r.ip_same"
 	row "ip -batch of the raw CIDRs" "$prefixes" "$work/r.ip_raw"
 	row "BIRD start to kernel" "$prefixes" "$work/r.bird_start"

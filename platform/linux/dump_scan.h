@@ -1,0 +1,18 @@
+#pragma once
+// One rtnetlink dump, read as a run of messages: start it, then take its row messages one by one
+// until there is none; then ask how it ended.
+#include <libmnl/libmnl.h>
+
+#include <cstdint>
+
+#include "platform/routing.h"
+
+// Asks for an IPv4 dump: RTM_GETROUTE of the main table, or RTM_GETADDR. false if it could not.
+bool start_dump(uint16_t type);
+// The dump's next row message (RTM_NEWROUTE or RTM_NEWADDR), read as needed; null at its end or
+// when it failed.
+const nlmsghdr* next_dump_message();
+// Ends the dump before its end, failed with the caller's status.
+void stop_dump(uint32_t status, FetchStep failed);
+// 0 after a whole dump; else its status, with the step that failed.
+uint32_t dump_status(FetchStep* failed);

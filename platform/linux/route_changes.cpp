@@ -1,0 +1,164 @@
+// Route changes through rtnetlink: a batch goes out in as few sends as the change socket takes,
+// every request acknowledged, each acknowledgement matched to its change by sequence number.
+#include "platform/routing.h"
+
+#include <errno.h>
+#include <linux/rtnetlink.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+
+#include <algorithm>
+
+#include "platform/linux/netlink.h"
+
+// Room for the largest request: header, rtmsg and four 32-bit attributes come to 60 bytes.
+static constexpr size_t REQUEST_ROOM = 64;
+// The most requests in one send; the default send buffer (208 KiB) takes about 3,300.
+static constexpr uint32_t MOST_PER_SEND = 4096;
+// Acknowledgements taken by one receive call.
+static constexpr uint32_t ACK_SLOTS = 256;
+// An acknowledgement is 36 bytes, 96 where the kernel lacks NETLINK_CAP_ACK and quotes a refused
+// request: none is ever cut short.
+static constexpr size_t ACK_SLOT_SIZE = 256;
+// Marks a change still waiting for its acknowledgement; the kernel's statuses are small errnos.
+static constexpr uint32_t UNANSWERED = 0xFFFFFFFF;
+
+// One send: its requests, the acknowledgements read back, and the changes still unanswered.
+struct ChangeSend {
+	alignas(nlmsghdr) char requests[MOST_PER_SEND * REQUEST_ROOM];
+	alignas(nlmsghdr) char acks[ACK_SLOTS][ACK_SLOT_SIZE];
+	iovec pieces[ACK_SLOTS];
+	mmsghdr headers[ACK_SLOTS];
+	uint32_t first_seq;
+	uint32_t count;
+	uint32_t unanswered;
+};
+static ChangeSend out;
+
+// The request of one change at buf; gives its aligned length. The kernel tells routes apart by
+// destination, length, tos and priority.
+static size_t put_change(char* buf, RouteChange change, const RouteRow* row, uint32_t seq)
+{
+	bool remove = change == ROUTE_DELETE;
+	uint16_t flags = change == ROUTE_CREATE ? NLM_F_CREATE | NLM_F_EXCL : change == ROUTE_REWRITE ? NLM_F_REPLACE : 0;
+	rtmsg* rtm = static_cast<rtmsg*>(netlink_request(buf, remove ? RTM_DELROUTE : RTM_NEWROUTE,
+	    static_cast<uint16_t>(flags | NLM_F_ACK), seq, sizeof(rtmsg)));
+	rtm->rtm_family = AF_INET;
+	rtm->rtm_dst_len = static_cast<unsigned char>(length_of(row->mask));
+	rtm->rtm_tos = static_cast<unsigned char>(row->policy);
+	rtm->rtm_table = RT_TABLE_MAIN;
+	if (remove) {
+		// Protocol 0 and scope "nowhere" match any; only our own rows are named by protocol.
+		rtm->rtm_protocol = row->proto == ROUTE_PROTO_NETMGMT ? RTPROT_LANXROUTE : 0;
+		rtm->rtm_scope = RT_SCOPE_NOWHERE;
+		rtm->rtm_type = row->type == ROUTE_TYPE_OTHER ? RTN_UNSPEC : RTN_UNICAST;
+	} else {
+		rtm->rtm_protocol = RTPROT_LANXROUTE;
+		rtm->rtm_scope = RT_SCOPE_UNIVERSE;
+		rtm->rtm_type = RTN_UNICAST;
+	}
+	nlmsghdr* nlh = reinterpret_cast<nlmsghdr*>(buf);
+	mnl_attr_put_u32(nlh, RTA_DST, row->dest);
+	mnl_attr_put_u32(nlh, RTA_PRIORITY, row->metric1);
+	// A delete names the route as fetched; a create or a rewrite says where it goes now.
+	uint32_t next_hop = remove ? row->fetched_next_hop : row->next_hop;
+	uint32_t if_index = remove ? row->fetched_if_index : row->if_index;
+	if (next_hop != 0)
+		mnl_attr_put_u32(nlh, RTA_GATEWAY, next_hop);
+	if (if_index != 0)
+		mnl_attr_put_u32(nlh, RTA_OIF, if_index);
+	return NLMSG_ALIGN(nlh->nlmsg_len);
+}
+
+// The changes of the send still unanswered get status.
+static void answer_rest(uint32_t* statuses, uint32_t status)
+{
+	for (uint32_t i = 0; i < out.count; i++)
+		if (statuses[i] == UNANSWERED)
+			statuses[i] = status;
+	out.unanswered = 0;
+}
+
+// Takes the acknowledgements in one datagram.
+static void take_acks(const char* datagram, unsigned length, uint32_t portid, uint32_t* statuses)
+{
+	int left = static_cast<int>(length);
+	const nlmsghdr* msg = reinterpret_cast<const nlmsghdr*>(datagram);
+	for (; mnl_nlmsg_ok(msg, left); msg = mnl_nlmsg_next(msg, &left)) {
+		if (msg->nlmsg_type != NLMSG_ERROR || !mnl_nlmsg_portid_ok(msg, portid))
+			continue;
+		// A send's sequence numbers are consecutive: the distance from the first is the change's
+		// place, and answers to an earlier send fall outside.
+		uint32_t i = msg->nlmsg_seq - out.first_seq;
+		if (i < out.count && statuses[i] == UNANSWERED) {
+			statuses[i] = netlink_error_of(msg);
+			out.unanswered--;
+		}
+	}
+}
+
+// The kernel handles a send's requests in order before the send returns, queueing one
+// acknowledgement each: reading without waiting misses none, and never hangs on one that was
+// dropped.
+static void read_acks(uint32_t* statuses)
+{
+	int fd = mnl_socket_get_fd(netlink.change_socket);
+	uint32_t portid = mnl_socket_get_portid(netlink.change_socket);
+	bool overrun = false;
+	while (out.unanswered > 0) {
+		int got = recvmmsg(fd, out.headers, ACK_SLOTS, MSG_DONTWAIT, nullptr);
+		if (got < 0 && errno == EINTR)
+			continue;
+		if (got < 0 && errno == ENOBUFS && !overrun) {
+			// Acknowledgements were dropped: take the ones still queued, the rest get ENOBUFS.
+			overrun = true;
+			continue;
+		}
+		if (got < 0) {
+			answer_rest(statuses, overrun ? ENOBUFS : static_cast<uint32_t>(errno));
+			return;
+		}
+		for (int k = 0; k < got; k++)
+			take_acks(out.acks[k], out.headers[k].msg_len, portid, statuses);
+	}
+}
+
+// Sends count changes' requests at once and reads their statuses.
+static void send_changes(const RouteChange* changes, const RouteRow* rows, uint32_t count, uint32_t* statuses)
+{
+	out.first_seq = netlink_sequences(count);
+	out.count = count;
+	out.unanswered = count;
+	size_t bytes = 0;
+	for (uint32_t i = 0; i < count; i++) {
+		bytes += put_change(out.requests + bytes, changes[i], &rows[i], out.first_seq + i);
+		statuses[i] = UNANSWERED;
+	}
+	if (mnl_socket_sendto(netlink.change_socket, out.requests, bytes) < 0) {
+		answer_rest(statuses, static_cast<uint32_t>(errno));
+		return;
+	}
+	read_acks(statuses);
+}
+
+void routing_apply(const RouteChange* changes, const RouteRow* rows, uint32_t count, uint32_t* statuses)
+{
+	if (count == 0)
+		return;
+	if (!netlink_open_change()) {
+		std::fill(statuses, statuses + count, static_cast<uint32_t>(errno));
+		return;
+	}
+	for (uint32_t i = 0; i < ACK_SLOTS; i++) {
+		out.pieces[i] = {out.acks[i], ACK_SLOT_SIZE};
+		out.headers[i] = mmsghdr{};
+		out.headers[i].msg_hdr.msg_iov = &out.pieces[i];
+		out.headers[i].msg_hdr.msg_iovlen = 1;
+	}
+	// As many requests a send as the send buffer takes and the receive buffer can acknowledge.
+	uint32_t per_send = std::min({MOST_PER_SEND, static_cast<uint32_t>(netlink.change_send_bytes / REQUEST_ROOM),
+	    netlink.change_ack_room});
+	per_send = std::max(per_send, 1u);
+	for (uint32_t first = 0; first < count; first += per_send)
+		send_changes(changes + first, rows + first, std::min(per_send, count - first), statuses + first);
+}
