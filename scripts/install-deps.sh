@@ -7,7 +7,6 @@ packages=(
 	libmnl-dev libcurl4-openssl-dev
 	googletest libgtest-dev libgmock-dev libbenchmark-dev
 	g++-mingw-w64-x86-64-posix wine64 wine
-	clang libclang-rt-14-dev
 	python3 iproute2 util-linux procps
 )
 

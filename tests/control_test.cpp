@@ -1,0 +1,2 @@
+// Replaced by the control tests.
+#include "tests/support.h"

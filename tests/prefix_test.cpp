@@ -1,0 +1,2 @@
+// Replaced by the prefix tests.
+#include "tests/support.h"

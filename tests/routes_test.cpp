@@ -1,0 +1,2 @@
+// Replaced by the routes tests.
+#include "tests/support.h"
