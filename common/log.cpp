@@ -4,10 +4,33 @@
 
 FILE* log_stream;
 
+// The log is never handed to a child (pppd, a relaunched copy): "e" closes it on exec, "N"
+// makes it uninheritable on Windows.
+#ifdef _WIN32
+static constexpr const char* LOG_MODE = "aN";
+#else
+static constexpr const char* LOG_MODE = "ae";
+#endif
+
+// The name the log was opened under, for reopening it after a rotation.
+static const char* log_path;
+
 bool log_open(const char* path)
 {
-	log_stream = std::fopen(path, "a");
+	log_path = path;
+	log_stream = std::fopen(path, LOG_MODE);
 	return log_stream != nullptr;
+}
+
+bool log_reopen()
+{
+	// The old stream serves on when the name cannot be opened again.
+	FILE* reopened = std::fopen(log_path, LOG_MODE);
+	if (reopened == nullptr)
+		return false;
+	std::fclose(log_stream);
+	log_stream = reopened;
+	return true;
 }
 
 void log_write(const char* format, ...)

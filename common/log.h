@@ -7,6 +7,8 @@ extern FILE* log_stream;
 
 // Opens path for appending; false when it cannot (errno tells why).
 bool log_open(const char* path);
+// Opens the same name again, for a log that was renamed away; the old stream stays on failure.
+bool log_reopen();
 
 void log_write(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void log_flush();

@@ -16,6 +16,19 @@
 // The dial-up connection the copy holds, or 0.
 static DialConnection held_connection;
 
+// An exit request: the control word's bit, or a stop signal to this copy.
+static bool exit_requested()
+{
+	return control_word_has(CW_EXIT) || process_stop_requested();
+}
+
+// A rotated log is reopened at the next line the loop writes.
+static void follow_log_rotation()
+{
+	if (process_take_log_reopen())
+		log_reopen();
+}
+
 int relaunch_detached(int argc, char** argv)
 {
 	int error = 0;
@@ -43,8 +56,12 @@ int background_copy()
 		log_write("CreateEvent(^): %d\n", error);
 		return 1;
 	}
+	if (!process_catch_signals(&error)) {
+		log_write("Cannot take signals: %d\n", error);
+		return 1;
+	}
 	held_connection = 0;
-	if (control_word_has(CW_EXIT)) {
+	if (exit_requested()) {
 		log_write("Exiting\n");
 		return 0;
 	}
@@ -54,12 +71,14 @@ int background_copy()
 int main_loop()
 {
 	for (;;) {
+		follow_log_rotation();
 		if (ras_entry_name != nullptr && held_connection == 0) {
 			log_write("Dialing %s\n", ras_entry_name);
 			log_flush();
 			held_connection = dial_connection(ras_entry_name);
 			while (held_connection == 0) {
-				if (control_word_has(CW_EXIT)) {
+				follow_log_rotation();
+				if (exit_requested()) {
 					log_write("Exiting\n");
 					return 0;
 				}
@@ -78,7 +97,7 @@ int main_loop()
 			dialup_hang_up(held_connection);
 			held_connection = 0;
 		}
-		if (control_word_has(CW_EXIT))
+		if (exit_requested())
 			break;
 	}
 	if (held_connection != 0) {

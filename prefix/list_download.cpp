@@ -8,12 +8,13 @@
 #include "common/log.h"
 #include "common/settings.h"
 #include "platform/http.h"
+#include "platform/process.h"
 
 namespace {
 
 constexpr uint32_t LIST_FIRST_CAPACITY = 0x20000;
-// Doubling past this would leave the 32-bit counters.
-constexpr uint32_t LIST_MAX_CAPACITY = 0x80000000u;
+// 32 times the largest public list: a body beyond it is a server gone wrong, not a list.
+constexpr uint32_t LIST_MOST_BYTES = 256u << 20;
 
 void close_all(HttpHandle hi, HttpHandle hc, HttpHandle hr)
 {
@@ -23,18 +24,20 @@ void close_all(HttpHandle hi, HttpHandle hc, HttpHandle hr)
 }
 
 // Doubles *capacity until received + announced fits with one byte to spare, copying what was
-// received once into a block of the final size. false when memory runs out or the capacity
-// would pass 2^31; *buffer is then the old block.
+// received once into a block of the final size. false when the body would pass its bound or
+// memory runs out; *buffer is then the old block.
 bool grow_list_buffer(char** buffer, uint32_t* capacity, uint32_t received, uint32_t announced)
 {
 	uint64_t needed = uint64_t{received} + announced;
+	if (needed > LIST_MOST_BYTES) {
+		log_write("List text passes %u MiB\n", LIST_MOST_BYTES >> 20);
+		return false;
+	}
 	uint64_t bigger = *capacity;
 	while (needed >= bigger)
 		bigger *= 2;
 	if (bigger == *capacity)
 		return true;
-	if (bigger > LIST_MAX_CAPACITY)
-		return false;
 	char* block = static_cast<char*>(std::malloc(bigger));
 	if (block == nullptr)
 		return false;
@@ -74,7 +77,9 @@ char* fetch_list_text()
 		while (announced != 0) {
 			log_write("  len=%x\n", announced);
 			uint32_t delivered = 0;
-			if (!grow_list_buffer(&buffer, &capacity, received, announced) ||
+			// An exit request ends the download as a failed read: the list stays as it was.
+			if (control_word_has(CW_EXIT) || process_stop_requested() ||
+			    !grow_list_buffer(&buffer, &capacity, received, announced) ||
 			    !http_read(hr, buffer + received, announced, &delivered) ||
 			    delivered != announced) {
 				close_all(hi, hc, hr);

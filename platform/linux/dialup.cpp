@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -22,6 +22,7 @@
 #include <new>
 
 #include "platform/linux/drop_watch.h"
+#include "platform/linux/stop_signal.h"
 
 extern char** environ;
 
@@ -185,7 +186,17 @@ static uint32_t spawn_pppd(PppLink* link, const char* name, char* notify)
 		return ENOMEM;
 	char arg0[] = "pppd", call[] = "call", sdnotify[] = "up_sdnotify", nopersist[] = "nopersist";
 	char* argv[] = {arg0, call, const_cast<char*>(name), sdnotify, nopersist, nullptr};
-	int r = posix_spawn(&link->pid, PPPD, nullptr, nullptr, argv, env);
+	// Forked rather than spawned, so that pppd can ask to die with us: a copy killed outright
+	// must not leave pppd holding the modem.
+	pid_t parent = getpid();
+	link->pid = fork();
+	if (link->pid == 0) {
+		if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent)
+			_exit(127);
+		execve(PPPD, argv, env);
+		_exit(127);
+	}
+	int r = link->pid < 0 ? errno : 0;
 	delete[] env;
 	if (r != 0)
 		return static_cast<uint32_t>(r);
@@ -230,14 +241,19 @@ uint32_t dialup_dial(DialParams* params, DialConnection* connection)
 		int64_t left = deadline - now_ms();
 		if (left <= 0)
 			break;
-		struct pollfd fds[2] = {{sock, POLLIN, 0}, {link->pidfd, POLLIN, 0}};
-		int n = poll(fds, 2, static_cast<int>(left));
+		struct pollfd fds[3] = {{sock, POLLIN, 0}, {link->pidfd, POLLIN, 0}, {stop_signal_fd(), POLLIN, 0}};
+		int n = poll(fds, 3, static_cast<int>(left));
 		if (n < 0 && errno != EINTR) {
 			r = static_cast<uint32_t>(errno);
 			break;
 		}
 		if (n <= 0)
 			continue;
+		// A stop asked for while dialling: the caller hangs the half-made link up.
+		if (fds[2].revents != 0) {
+			r = EINTR;
+			break;
+		}
 		if (fds[0].revents != 0 && ready_message(sock)) {
 			r = 0;
 			break;

@@ -7,6 +7,9 @@
 
 #include <curl/curl.h>
 
+#include "platform/linux/stop_signal.h"
+#include "platform/process.h"
+
 namespace {
 
 enum class HttpKind { unused, session, connection, request };
@@ -94,8 +97,15 @@ void pump(HttpObject* r, size_t want)
 		}
 		if (r->done || r->end - r->start >= want)
 			break;
+		// A stop request ends the transfer as failed; the stop descriptor wakes the poll for it.
+		if (process_stop_requested()) {
+			r->done = true;
+			r->result = CURLE_ABORTED_BY_CALLBACK;
+			break;
+		}
 		// Wakes at least once a second so curl's own time-outs are checked.
-		curl_multi_poll(r->multi, nullptr, 0, 1000, nullptr);
+		curl_waitfd stop = {stop_signal_fd(), CURL_WAIT_POLLIN, 0};
+		curl_multi_poll(r->multi, &stop, stop.fd >= 0 ? 1 : 0, 1000, nullptr);
 	}
 }
 
@@ -120,6 +130,8 @@ bool set_options(HttpObject* r, const char* url)
 	    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, 60L) == CURLE_OK &&
 	    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
 	    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, 60L) == CURLE_OK &&
+	    // The whole download, a dripping server's too, ends within two minutes.
+	    curl_easy_setopt(e, CURLOPT_TIMEOUT, 120L) == CURLE_OK &&
 	    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
 	    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, buffer_body) == CURLE_OK &&
 	    curl_easy_setopt(e, CURLOPT_WRITEDATA, r) == CURLE_OK;

@@ -13,6 +13,7 @@
 
 #include "platform/linux/drop_watch.h"
 #include "platform/linux/shared_word_fd.h"
+#include "platform/linux/stop_signal.h"
 
 extern char** environ;
 
@@ -104,36 +105,40 @@ static int64_t now_ms()
 	return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-bool event_wait(uint32_t ms)
+// Polls the stop descriptor, and with_event the event and the watched drop, until ms pass: true
+// when the event or the drop came first.
+static bool wait_for(uint32_t ms, bool with_event)
 {
 	int64_t deadline = now_ms() + ms;
 	for (;;) {
-		struct pollfd fds[2] = {{event_fd, POLLIN, 0}, {watched_fd, POLLIN, 0}};
+		struct pollfd fds[3] = {{stop_signal_fd(), POLLIN, 0}, {with_event ? event_fd : -1, POLLIN, 0},
+		    {with_event ? watched_fd : -1, POLLIN, 0}};
 		int64_t left = deadline - now_ms();
 		if (left < 0)
 			left = 0;
-		int n = poll(fds, watched_fd >= 0 ? 2 : 1, static_cast<int>(left));
+		int n = poll(fds, 3, static_cast<int>(left));
 		if (n < 0 && errno == EINTR)
 			continue;
-		if (n <= 0)
+		if (n <= 0 || fds[0].revents != 0)
 			return false;
-		if (fds[0].revents != 0) {
+		if (fds[1].revents != 0) {
 			uint64_t count;
 			if (read(event_fd, &count, sizeof count) < 0 && errno == EAGAIN)
 				continue;
 			return true;
 		}
 		// The drop notice fires once; the wait that sees it resets it.
-		if (fds[1].revents != 0) {
-			watched_fd = -1;
-			return true;
-		}
+		watched_fd = -1;
+		return true;
 	}
+}
+
+bool event_wait(uint32_t ms)
+{
+	return wait_for(ms, true);
 }
 
 void process_sleep(uint32_t ms)
 {
-	struct timespec ts = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
-	while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-	}
+	wait_for(ms, false);
 }

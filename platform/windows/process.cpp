@@ -70,3 +70,20 @@ void process_sleep(uint32_t ms)
 {
 	Sleep(ms);
 }
+
+// A detached copy has no console and no signals: "--exit" through the word is its stop road,
+// and its log is never renamed under it while it runs.
+bool process_catch_signals(int*)
+{
+	return true;
+}
+
+bool process_stop_requested()
+{
+	return false;
+}
+
+bool process_take_log_reopen()
+{
+	return false;
+}

@@ -74,3 +74,18 @@ void process_sleep(uint32_t ms)
 	fake_record("sleep " + std::to_string(ms));
 	count_pause();
 }
+
+bool process_catch_signals(int*)
+{
+	return true;
+}
+
+bool process_stop_requested()
+{
+	return false;
+}
+
+bool process_take_log_reopen()
+{
+	return false;
+}
