@@ -32,7 +32,7 @@ HttpHandle http_connect(HttpHandle session, const char* server)
 HttpHandle http_open_request(HttpHandle connection, const char* path)
 {
 	return number_of(HttpOpenRequestA(handle_of(connection), "GET", path, "HTTP/1.0", nullptr,
-	    nullptr, INTERNET_FLAG_RELOAD, 0));
+	    nullptr, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
 }
 
 bool http_send_request(HttpHandle request)

@@ -8,7 +8,11 @@ static HANDLE section;
 
 bool shared_word_open(bool* existed, int* error)
 {
-	section = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, 4, "LanxRouteShmem");
+	// One word per host, whichever session a copy starts in; a caller without the right to create
+	// a global object still gets a word of its session's own.
+	section = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, 4, "Global\\LanxRouteShmem");
+	if (section == NULL)
+		section = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, 4, "LanxRouteShmem");
 	// Taken before the handle is tested: it tells whether the section existed.
 	DWORD last = GetLastError();
 	*error = static_cast<int>(last);
