@@ -4,7 +4,7 @@
 #   [private namespace]                               [child namespace "far"]
 #   lanx0  10.0.0.2/24   <--veth-->  lanx1  10.0.0.1/24 (lanx gateway)
 #   world0 192.0.2.2/24  <--veth-->  world1 192.0.2.1/24 (world gateway)
-#   127.0.0.1:80  python3 http.server serving the list
+#   127.0.0.1:80  list_server.py serving the list (ETag, 304, gzip)
 #   bird (its config, socket, pid and log in the run's temporary folder)
 #
 # compare.sh [LIST...]   (root; LANX_UPDATE_ONCE names the update_once driver, LANX_ROUTE_COUNT
@@ -15,7 +15,8 @@
 # Per list: the first cycle into an empty table beside the floor of bare libmnl writing the routes
 # the cycle made (64 acknowledged requests a send), ip -batch of the raw CIDRs, ip -batch of
 # the routes the cycle made, and BIRD's start until every route is in the kernel; a cycle with
-# nothing to change beside `ip -4 route show table main`; a 1% list change beside BIRD's
+# nothing to change (the third of three in one process) beside `ip -4 route show table main`, and the
+# bytes the list server sends for it; a 1% list change beside BIRD's
 # `birdc configure`; peak memory of each. Times in seconds: median and range of the repetitions.
 # Anchors: mnl_floor = bare libmnl of the routes the cycle made, ip_same = ip -batch of them,
 # ip_raw = ip -batch of the raw CIDRs, bird_start, route_show, bird_change = the rows of those names.
@@ -91,7 +92,7 @@ for link in lanx:10.0.0 world:192.0.2; do
 	ip link set "${name}0" up || fail "up ${name}0"
 done
 
-python3 -m http.server 80 --bind 127.0.0.1 --directory "$work" >/dev/null 2>&1 &
+python3 "$here/list_server.py" "$work" "$work/served" >/dev/null 2>&1 &
 server_pid=$!
 wait_for 10 bash -c 'exec 3<>/dev/tcp/127.0.0.1/80' 2>/dev/null || fail "list server did not start"
 
@@ -176,7 +177,13 @@ run_list() {
 		empty_table
 		cycle create list1
 		ip -4 route show proto 76 | awk '{ print $1 }' | sort -u >"$work/routes1"
-		cycle same list1
+		# The idle cycle of a running copy: the third of three in one process, over the same list.
+		cp "$work/list1" "$work/list.txt"
+		: >"$work/served"
+		timed "$work/r.idle_process" env -C "$work" "$LANX_UPDATE_ONCE" --cycles 3 --every 1 @127.0.0.1/list.txt 10.0.0.1 192.0.2.1
+		echo "$(awk '/^cycle 3 / { print $NF / 1000 }' "$work/last.out") $(tail -n1 "$work/r.idle_process" | cut -d' ' -f2)" >>"$work/r.same"
+		echo "$(tail -n1 "$work/served" | cut -d' ' -f2) 0" >>"$work/r.idle_bytes"
+		echo "$(head -n1 "$work/served" | cut -d' ' -f2) 0" >>"$work/r.first_bytes"
 		timed "$work/r.route_show" bash -c 'ip -4 route show table main >/dev/null'
 		cycle change list2
 		ip -4 route show proto 76 | awk '{ print $1 }' | sort -u >"$work/routes2"
@@ -227,6 +234,8 @@ run_list() {
 	row "BIRD start to kernel" "$prefixes" "$work/r.bird_start"
 	row "cycle, nothing to change (ours)" "$prefixes" "$work/r.same" "$work/r.route_show"
 	row "ip -4 route show table main" "$(wc -l <"$work/routes1")" "$work/r.route_show"
+	printf '| %-34s | %7s | %7s | bytes on the wire, first cycle: %s\n' "list server bytes, idle cycle" "$prefixes" \
+	    "$(stats "$work/r.idle_bytes" | cut -d' ' -f1)" "$(stats "$work/r.first_bytes" | cut -d' ' -f1)"
 	row "cycle, 1% change (ours)" "$changed" "$work/r.change" "$work/r.bird_change"
 	row "BIRD configure, 1% change" "$((prefixes / 50))" "$work/r.bird_change"
 	empty_table

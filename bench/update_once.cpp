@@ -1,7 +1,9 @@
 // Update cycles against the real routing table, their log on standard output.
 // update_once [--cycles N [--every K]] [numeric flag like -10] [@host/path] <lanx gateway> <world gateway>
 // With --cycles, N cycles run in this one process, each followed by its result line, and every
-// K cycles a line "cycle C rss R fds F" (resident kB and open descriptors from /proc) for soak tests.
+// K cycles a line "cycle C rss R fds F ms T" (resident kB and open descriptors from /proc, and the
+// cycle's wall time in milliseconds): later cycles show what a long-running copy spends.
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -77,9 +79,11 @@ int main(int argc, char** argv)
 	world_gateway = net_inet_addr(world_gateway_text);
 	int result = 0;
 	for (long c = 1; c <= cycles; c++) {
+		auto start = std::chrono::steady_clock::now();
 		result = run_update_cycle();
+		std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
 		if (every > 0 && c % every == 0)
-			log_write("cycle %ld rss %ld fds %ld\n", c, resident_kb(), open_descriptors());
+			log_write("cycle %ld rss %ld fds %ld ms %.1f\n", c, resident_kb(), open_descriptors(), took.count());
 		log_flush();
 	}
 	return result;

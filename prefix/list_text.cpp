@@ -83,24 +83,34 @@ uint32_t form_address(const int32_t octet[4])
 	return address;
 }
 
-// Reads at most STATIC_LIST_MAX bytes of the static file and parses them. Nothing to do when
-// it does not open as a regular file; false when memory ran out.
-bool parse_static_file()
+// At most STATIC_LIST_MAX bytes of the static file as a text; empty when it does not open as a
+// regular file, null when memory ran out.
+char* read_static_file()
 {
-	std::FILE* file = open_regular_file("lanxroute.static");
-	if (file == nullptr)
-		return true;
 	char* buffer = static_cast<char*>(std::malloc(STATIC_LIST_MAX + 1));
-	if (buffer == nullptr) {
+	std::FILE* file = buffer ? open_regular_file("lanxroute.static") : nullptr;
+	size_t got = file ? std::fread(buffer, 1, STATIC_LIST_MAX, file) : 0;
+	if (file)
 		std::fclose(file);
-		return false;
-	}
-	size_t got = std::fread(buffer, 1, STATIC_LIST_MAX, file);
-	std::fclose(file);
-	buffer[got] = '\0';
-	bool ok = parse_list_text(buffer);
-	std::free(buffer);
-	return ok;
+	if (buffer)
+		buffer[got] = '\0';
+	return buffer;
+}
+
+// The texts the partition was last built from, and the removal count right after that build:
+// the same texts over an untouched partition need no new build.
+struct LastBuild {
+	char* list_text;
+	char* static_text;
+	uint32_t removals;
+};
+LastBuild last_build;
+
+void forget_last_build()
+{
+	std::free(last_build.list_text);
+	std::free(last_build.static_text);
+	last_build = LastBuild{};
 }
 
 } // namespace
@@ -143,12 +153,27 @@ bool load_prefix_list()
 	char* text = fetch_list_text();
 	if (text == nullptr)
 		return false;
+	char* static_text = read_static_file();
+	if (static_text == nullptr) {
+		std::free(text);
+		return false;
+	}
+	if (last_build.list_text != nullptr && last_build.removals == prefix_list_removals &&
+	    std::strcmp(text, last_build.list_text) == 0 && std::strcmp(static_text, last_build.static_text) == 0) {
+		std::free(text);
+		std::free(static_text);
+		return true;
+	}
+	forget_last_build();
 	reset_prefix_list();
-	bool ok = append_node(0, 0, 0) != nullptr && parse_list_text(text) && parse_static_file();
-	std::free(text);
-	if (ok)
-		ok = add_prefix(0xFFFFFFFFu, 32);
-	if (!ok)
+	bool ok = append_node(0, 0, 0) != nullptr && parse_list_text(text) && parse_list_text(static_text) &&
+	    add_prefix(0xFFFFFFFFu, 32);
+	if (!ok) {
 		reset_prefix_list();
-	return ok;
+		std::free(text);
+		std::free(static_text);
+		return false;
+	}
+	last_build = LastBuild{text, static_text, prefix_list_removals};
+	return true;
 }

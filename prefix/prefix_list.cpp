@@ -60,8 +60,11 @@ PrefixNode* append_node(uint32_t base, int32_t length, uint8_t listed)
 	return node;
 }
 
+uint32_t prefix_list_removals;
+
 void remove_node(PrefixNode* node)
 {
+	prefix_list_removals++;
 	node->prev->next = node->next;
 	node->next->prev = node->prev;
 	give_node(node);
@@ -149,6 +152,7 @@ bool add_prefix(uint32_t address, int32_t length)
 
 void reset_prefix_list()
 {
+	prefix_list_removals++;
 	while (chunks != nullptr) {
 		NodeChunk* next = chunks->next;
 		std::free(chunks);

@@ -21,6 +21,9 @@ inline uint32_t block_size(int32_t length)
 
 inline uint32_t block_mask(int32_t length) { return ~(block_size(length) - 1); }
 
+// Counts removals and resets, so that a change to a built list can be told.
+extern uint32_t prefix_list_removals;
+
 // Appends a node at the tail; null when it cannot be allocated.
 PrefixNode* append_node(uint32_t base, int32_t length, uint8_t listed);
 // Unlinks a node and releases it.

@@ -1,5 +1,6 @@
 // The list request over libcurl, pulled piece by piece through the multi interface: the
 // write callback only buffers, and each query pumps the transfer until bytes or the end arrive.
+// The request is conditional on the last answer kept, and a "not modified" delivers that answer.
 #include "platform/http.h"
 
 #include <cstdlib>
@@ -7,6 +8,7 @@
 
 #include <curl/curl.h>
 
+#include "platform/linux/answer_cache.h"
 #include "platform/linux/stop_signal.h"
 #include "platform/process.h"
 
@@ -17,13 +19,15 @@ enum class HttpKind { unused, session, connection, request };
 struct HttpObject {
 	HttpKind kind;
 	char* server;		// connection
-	CURL* easy;		// request, and the rest below
+	char* url;		// request, and the rest below
+	CURL* easy;
 	CURLM* multi;
 	curl_slist* headers;
-	char* body;		// received and not yet read: body[start, end)
+	char* body;		// the whole body received; body[start, end) is not yet read
 	size_t start, end, capacity;
 	size_t total;		// body bytes ever received
 	bool sent, done;
+	bool replayed;		// the body is the kept answer, confirmed unchanged
 	CURLcode result;
 };
 
@@ -56,13 +60,7 @@ size_t buffer_body(char* bytes, size_t size, size_t count, void* data)
 {
 	auto* r = static_cast<HttpObject*>(data);
 	size_t n = size * count;
-	if (r->start == r->end)
-		r->start = r->end = 0;
-	if (r->capacity - r->end < n && r->start > 0) {
-		std::memmove(r->body, r->body + r->start, r->end - r->start);
-		r->end -= r->start;
-		r->start = 0;
-	}
+	// The whole body stays, to be kept for a later "not modified".
 	if (r->capacity - r->end < n) {
 		size_t bigger = r->capacity ? r->capacity : 0x4000;
 		while (bigger - r->end < n)
@@ -79,6 +77,29 @@ size_t buffer_body(char* bytes, size_t size, size_t count, void* data)
 	return n;
 }
 
+long response_code(CURL* easy)
+{
+	long code = 0;
+	curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
+	return code;
+}
+
+// A "not modified" answer to our conditional request delivers the kept body as its own.
+void replay_if_unchanged(HttpObject* r)
+{
+	if (r->result != CURLE_OK || response_code(r->easy) != 304)
+		return;
+	size_t size = 0;
+	char* body = kept_body(r->url, &size);
+	if (body == nullptr)
+		return;
+	std::free(r->body);
+	r->body = body;
+	r->start = 0;
+	r->end = r->total = r->capacity = size;
+	r->replayed = true;
+}
+
 // Runs the transfer until at least want bytes are buffered or it has ended.
 void pump(HttpObject* r, size_t want)
 {
@@ -90,6 +111,7 @@ void pump(HttpObject* r, size_t want)
 			if (msg->msg == CURLMSG_DONE) {
 				r->done = true;
 				r->result = msg->data.result;
+				replay_if_unchanged(r);
 			}
 		if (mc != CURLM_OK && !r->done) {
 			r->done = true;
@@ -113,10 +135,17 @@ bool set_options(HttpObject* r, const char* url)
 {
 	r->headers = curl_slist_append(nullptr, "Pragma: no-cache");
 	curl_slist* more = r->headers ? curl_slist_append(r->headers, "Cache-Control: no-cache") : nullptr;
-	if (more == nullptr)
+	if (more != nullptr)
+		more = answer_conditions(more, url);
+	if (more == nullptr) {
+		r->headers = nullptr;
 		return false;
+	}
+	r->headers = more;
 	CURL* e = r->easy;
 	return curl_easy_setopt(e, CURLOPT_URL, url) == CURLE_OK &&
+	    // Any encoding curl can decode: the text handed on is the same.
+	    curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "") == CURLE_OK &&
 	    curl_easy_setopt(e, CURLOPT_PORT, 80L) == CURLE_OK &&
 	    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK &&
 	    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http") == CURLE_OK &&
@@ -139,6 +168,11 @@ bool set_options(HttpObject* r, const char* url)
 
 void release_request(HttpObject* r)
 {
+	// A whole new list is kept, with its validators, for the next request.
+	if (r->done && !r->replayed && r->result == CURLE_OK && response_code(r->easy) == 200) {
+		keep_answer(r->easy, r->url, r->body, r->end);
+		r->body = nullptr;
+	}
 	if (r->multi != nullptr && r->easy != nullptr && r->sent)
 		curl_multi_remove_handle(r->multi, r->easy);
 	if (r->easy != nullptr)
@@ -147,6 +181,7 @@ void release_request(HttpObject* r)
 		curl_multi_cleanup(r->multi);
 	curl_slist_free_all(r->headers);
 	std::free(r->body);
+	std::free(r->url);
 	*r = HttpObject{};
 }
 
@@ -207,10 +242,10 @@ HttpHandle http_open_request(HttpHandle connection, const char* path)
 		return 0;
 	}
 	HttpObject* r = &objects[h - 1];
+	r->url = url;
 	r->easy = curl_easy_init();
 	r->multi = curl_multi_init();
 	bool ok = r->easy != nullptr && r->multi != nullptr && set_options(r, url);
-	std::free(url);
 	if (!ok) {
 		release_request(r);
 		last_error = CURLE_FAILED_INIT;
@@ -289,11 +324,11 @@ bool http_read(HttpHandle request, void* buffer, uint32_t count, uint32_t* deliv
 uint32_t http_status(HttpHandle request)
 {
 	HttpObject* r = object_of(request, HttpKind::request);
-	long code = 0;
-	// After a redirect that is not followed, this is the redirect's own status.
-	if (r == nullptr || curl_easy_getinfo(r->easy, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK)
+	if (r == nullptr)
 		return 0;
-	return static_cast<uint32_t>(code);
+	// The kept answer stands for the list the server confirmed. After a redirect that is not
+	// followed, the status is the redirect's own.
+	return r->replayed ? 200 : static_cast<uint32_t>(response_code(r->easy));
 }
 
 void http_close_handle(HttpHandle handle)

@@ -1,0 +1,82 @@
+// The list answer kept between cycles. The server is asked every time; only its "not modified"
+// is answered from here.
+#include "platform/linux/answer_cache.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+struct KeptAnswer {
+	char* url;
+	char* etag;
+	char* last_modified;
+	char* body;
+	size_t size;
+};
+static KeptAnswer kept;
+
+static void drop_answer()
+{
+	std::free(kept.url);
+	std::free(kept.etag);
+	std::free(kept.last_modified);
+	std::free(kept.body);
+	kept = KeptAnswer{};
+}
+
+static char* header_value(CURL* easy, const char* name)
+{
+	curl_header* header = nullptr;
+	if (curl_easy_header(easy, name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK)
+		return nullptr;
+	return strdup(header->value);
+}
+
+static curl_slist* add_header(curl_slist* headers, const char* name, const char* value)
+{
+	if (value == nullptr)
+		return headers;
+	size_t size = std::strlen(name) + std::strlen(value) + 3;
+	char* line = static_cast<char*>(std::malloc(size));
+	curl_slist* grown = nullptr;
+	if (line != nullptr) {
+		std::snprintf(line, size, "%s: %s", name, value);
+		grown = curl_slist_append(headers, line);
+		std::free(line);
+	}
+	if (grown == nullptr)
+		curl_slist_free_all(headers);
+	return grown;
+}
+
+curl_slist* answer_conditions(curl_slist* headers, const char* url)
+{
+	if (kept.url == nullptr || std::strcmp(kept.url, url) != 0)
+		return headers;
+	headers = add_header(headers, "If-None-Match", kept.etag);
+	return headers ? add_header(headers, "If-Modified-Since", kept.last_modified) : nullptr;
+}
+
+void keep_answer(CURL* easy, const char* url, char* body, size_t size)
+{
+	drop_answer();
+	kept.etag = header_value(easy, "ETag");
+	kept.last_modified = header_value(easy, "Last-Modified");
+	kept.url = strdup(url);
+	kept.body = body;
+	kept.size = size;
+	if ((kept.etag == nullptr && kept.last_modified == nullptr) || kept.url == nullptr)
+		drop_answer();
+}
+
+char* kept_body(const char* url, size_t* size)
+{
+	if (kept.url == nullptr || std::strcmp(kept.url, url) != 0)
+		return nullptr;
+	// One byte more, so that an empty body still gives a block.
+	char* copy = static_cast<char*>(std::malloc(kept.size + 1));
+	if (copy != nullptr)
+		std::memcpy(copy, kept.body, kept.size);
+	*size = kept.size;
+	return copy;
+}

@@ -1,0 +1,15 @@
+#pragma once
+// The last list answer that carried a validator, kept so that the next request can be made
+// conditional and a "not modified" answer can deliver the same body again.
+#include <cstddef>
+
+#include <curl/curl.h>
+
+// Adds If-None-Match / If-Modified-Since for url to headers when an answer for it is kept; the
+// grown list, or null when memory ran out (headers is then freed).
+curl_slist* answer_conditions(curl_slist* headers, const char* url);
+// Keeps a 200 answer's body (taking the malloc'd block) with its validators; an answer without
+// any is not kept, and what was kept is dropped.
+void keep_answer(CURL* easy, const char* url, char* body, size_t size);
+// A malloc'd copy of the kept body for url, with its size; null when none is kept or memory ran out.
+char* kept_body(const char* url, size_t* size);
