@@ -32,7 +32,7 @@ ns_pids() {
 	done
 }
 # At exit every one of them ends, and with them the namespace and its tmpfs.
-trap 'for p in $(ns_pids); do kill -9 "$p" 2>/dev/null; done; true' EXIT
+trap 'for p in $(ns_pids); do kill -9 "$p" 2>/dev/null || true; done' EXIT
 work=$(mktemp -d /run/lanx.XXXXXX)
 
 # link NAME ADDRESS...: a veth pair NAME/NAMEp, both up, NAME given `ip addr add ADDRESS...`.
