@@ -7,7 +7,8 @@
 #   world0 192.0.2.2/24            ==veth== world0p  world gateway 192.0.2.1
 #   lo 127.0.0.1:80  python3 http.server over $work/www (list.txt)
 #   /dev/shm/LanxRouteShmem  planted by the user nobody
-#   $LANX_BIN in $work --spawn--> the copy (log $work/lanxroute.log, word /run/LanxRouteShmem)
+#   $LANX_BIN in $work --spawn--> the copy (in $work: lanxroute.log, lanxroute.static;
+#                                           its word /run/LanxRouteShmem)
 set -e
 source "$(dirname "$0")/lib.sh"
 : "${LANX_BIN:?LANX_BIN must name the program}"
@@ -55,12 +56,14 @@ Updated route table successfully"
 via_lanx 10.1.0.0/16 || fail "no route of the first cycle: $(ip -4 route)"
 wait_for 15 cycles 2 || fail "no second cycle: $(log)"
 
-# --changes: a later invocation is a command; the copy logs the routes a list change makes.
+# --changes: a later invocation is a command; the copy logs the routes a list change makes, and
+# reads the static file afresh.
 lanx --changes
 expect "--changes" "$got" "1:LanxRoute is already running."
 printf '10.1.0.0/16\n10.2.0.0/16\n' >www/list.txt
+echo 198.18.0.0/15 >lanxroute.static
 wait_for 15 has "+10.2.0.0/255.255.0.0[$(ifx lanx0)]: 0" || fail "no change line: $(log)"
-via_lanx 10.1.0.0/16 10.2.0.0/16 || fail "listed routes: $(ip -4 route)"
+wait_for 15 via_lanx 10.1.0.0/16 10.2.0.0/16 198.18.0.0/15 || fail "listed routes: $(ip -4 route)"
 
 # The point-to-point Lanx link made anew under another index: the routes follow it.
 ip link del lanx0
