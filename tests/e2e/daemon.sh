@@ -19,8 +19,9 @@ echo 10.1.0.0/16 >"$work/www/list.txt"
 serve "$work/www"
 cd "$work"
 
-# lanx ARGS...: one invocation, holding a descriptor 9 of its own; "status:output" in $got.
-lanx() { local rc=0; "$LANX_BIN" "$@" >out 2>&1 9>held || rc=$?; got="$rc:$(cat out)"; }
+# lanx ARGS...: one invocation, holding a descriptor 9 of its own, bounded to 20 s; "status:output"
+# in $got.
+lanx() { local rc=0; timeout 20 "$LANX_BIN" "$@" >out 2>&1 9>held || rc=$?; got="$rc:$(cat out)"; }
 copies() { for p in $(ns_pids); do [ "$(readlink "/proc/$p/exe")" != "$(readlink -f "$LANX_BIN")" ] || echo "$p"; done; }
 log() { cat lanxroute.log; }
 has() { grep -qxF -- "$1" lanxroute.log; }
