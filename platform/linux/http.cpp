@@ -90,11 +90,12 @@ void replay_if_unchanged(HttpObject* r)
 	if (r->result != CURLE_OK || response_code(r->easy) != 304)
 		return;
 	size_t size = 0;
-	char* body = kept_body(r->url, &size);
+	const char* body = kept_body(r->url, &size);
 	if (body == nullptr)
 		return;
 	std::free(r->body);
-	r->body = body;
+	// Read in place: the request never writes to its body once the transfer is done.
+	r->body = const_cast<char*>(body);
 	r->start = 0;
 	r->end = r->total = r->capacity = size;
 	r->replayed = true;
@@ -173,6 +174,9 @@ void release_request(HttpObject* r)
 		keep_answer(r->easy, r->url, r->body, r->end);
 		r->body = nullptr;
 	}
+	// A replayed body belongs to the kept answer.
+	if (r->replayed)
+		r->body = nullptr;
 	if (r->multi != nullptr && r->easy != nullptr && r->sent)
 		curl_multi_remove_handle(r->multi, r->easy);
 	if (r->easy != nullptr)
