@@ -10,19 +10,15 @@ static void note(const char* call, HttpHandle handle, const std::string& what = 
 	fake_http_calls += (fake_http_calls.empty() ? "" : " ") + std::string(call) + "(" + std::to_string(handle) + what + ")";
 }
 
-void fake_http_reset()
-{
-	fake_http_status = 200;
-	fake_http_pieces.clear();
-	fake_http_calls.clear();
-	next_piece = 0;
-}
+void fake_http_reset() { fake_http_serve(""); }
 
 void fake_http_serve(const char* body)
 {
-	fake_http_reset();
+	fake_http_status = 200;
 	// One piece, none for an empty body.
 	fake_http_pieces.assign(*body != '\0', {static_cast<uint32_t>(std::string(body).size()), body});
+	fake_http_calls.clear();
+	next_piece = 0;
 }
 
 HttpHandle http_open_session() { return 1; }
@@ -33,9 +29,12 @@ bool http_send_request(HttpHandle request) { note("send", request); return fake_
 bool http_query_data_available(HttpHandle request, uint32_t* announced)
 {
 	note("query", request);
-	bool more = next_piece < fake_http_pieces.size();
-	*announced = more ? fake_http_pieces[next_piece].first : 0;
-	return !more || fake_http_pieces[next_piece++].first != 0;
+	const bool end = next_piece == fake_http_pieces.size();
+	const uint32_t size = end ? 0 : fake_http_pieces[next_piece++].first;
+	// A failed query writes nothing.
+	if (end || size != 0)
+		*announced = size;
+	return end || size != 0;
 }
 
 bool http_read(HttpHandle request, void* buffer, uint32_t count, uint32_t* delivered)

@@ -7,7 +7,7 @@
 #include "platform/http.h"
 
 // What one data query announces and the bytes the read that follows delivers (at most what it
-// asks for). A piece that announces 0 is a query that fails.
+// asks for). A piece that announces 0 is a query that fails and writes nothing.
 using FakeHttpPiece = std::pair<uint32_t, std::string>;
 
 // 0 plays an unreachable server: the send fails, with error 12029, and no status arrives.
