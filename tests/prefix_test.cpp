@@ -1,2 +1,171 @@
-// Replaced by the prefix tests.
+// The prefix subsystem: the partition, the list text and its loading, the download; dotted addresses.
+#include <algorithm>
+#include <fstream>
+#include <random>
+
+#include "prefix/list_download.h"
+#include "prefix/list_text.h"
+#include "prefix/prefix_list.h"
+#include "tests/fake/fake_http.h"
 #include "tests/support.h"
+
+namespace {
+
+// The root ("-") and the listed nodes ("+").
+std::string nodes()
+{
+	std::string out;
+	char s[24];
+	for (PrefixNode* n = prefix_list.next; n != &prefix_list; n = n->next)
+		if (n->listed || n == prefix_list.next)
+			out += std::string(s, std::snprintf(s, sizeof s, " %c%u.%u.%u.%u/%d", n->listed ? '+' : '-',
+			    n->base >> 24, n->base >> 16 & 255, n->base >> 8 & 255, n->base & 255, n->length));
+	return out.substr(1);
+}
+
+TEST(Log, DottedAddressesAndTheFile)
+{
+	start_test_log();
+	for (uint32_t a : {net(0, 0, 0, 0), net(1, 2, 3, 4), net(192, 168, 200, 7), net(255, 255, 255, 255)})
+		print_dotted(a), log_write(" ");
+	EXPECT_EQ(log_text(), "0.0.0.0 1.2.3.4 192.168.200.7 255.255.255.255 ");
+	const std::string path = testing::TempDir() + "prefix_test.log";
+	std::remove(path.c_str());
+	ASSERT_TRUE(log_open(path.c_str()));
+	log_write("flushed\n"), log_flush();
+	std::ifstream file(path);
+	EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "flushed\n");
+}
+
+// Random texts of digits (long runs too), separators, signs, white space and other bytes.
+TEST(ListText, ScansAsTheCLibraryDoes)
+{
+	std::mt19937 rng(2);
+	for (int round = 0; round < 100000; round++) {
+		std::string text;
+		for (size_t n = rng() % 24; text.size() < n;)
+			text += rng() % 16 ? std::string(1, "0123456789:./+- \t\n\r9x"[rng() % 21]) : std::to_string(rng()) + std::to_string(rng());
+		int32_t mine[5] = {-1, -2, -3, -4, -5}, libc[5] = {-1, -2, -3, -4, -5};
+		scan_prefix(text.c_str(), mine);
+		std::sscanf(text.c_str(), "%d.%d.%d.%d/%d", &libc[0], &libc[1], &libc[2], &libc[3], &libc[4]);
+		ASSERT_TRUE(std::equal(mine, mine + 5, libc)) << text;
+	}
+}
+
+// Ascending prefixes (from few centres, so that they nest, touch and repeat), then the terminator:
+// after the root the nodes tile the space from 0 or 2^31 (the lower half is then the root's) on,
+// no neighbours of one kind are the halves of one block, and the longest node holding an address
+// (the last one among them) is listed exactly when an added prefix holds it.
+TEST(Partition, AscendingPrefixesTileTheSpaceAndSortEveryAddress)
+{
+	reset_prefix_list();	// an empty list: its sentinel reads as an unlisted 0.0.0.0/0
+	ASSERT_TRUE(add_prefix(ip(10, 0, 0, 0), 8) && nodes() == "-0.0.0.0/5 +10.0.0.0/8");
+	std::mt19937 rng(1);
+	auto size = [](int32_t length) { return uint64_t{1} << (32 - length); };
+	for (int round = 0; round < 300; round++) {
+		const bool many = round % 100 == 99;	// past one chunk of nodes
+		const uint32_t centre[3] = {static_cast<uint32_t>(rng()), static_cast<uint32_t>(rng()), 0xFFFFFFFFu};
+		std::vector<std::pair<uint32_t, int32_t>> added;
+		for (uint32_t i = 0, count = many ? 9000 : rng() % 40; i < count; i++) {
+			int32_t length = static_cast<int32_t>(many ? 32 : rng() % 8 ? 8 + rng() % 25 : rng() % 33);
+			uint32_t a = many ? ip(10, 0, 0, 0) + 3 * i : centre[rng() % 3] ^ static_cast<uint32_t>(rng() >> rng() % 32);
+			added.push_back({a & ~static_cast<uint32_t>(size(length) - 1), length});
+		}
+		std::sort(added.begin(), added.end(), [](auto& x, auto& y) { return x.first < y.first; });
+		added.push_back({0xFFFFFFFFu, 32});
+		reset_prefix_list();
+		append_node(0, 0, 0);
+		for (auto [a, length] : added)
+			ASSERT_TRUE(add_prefix(a, length) && add_prefix(a, 33) && add_prefix(a, -1));
+		uint64_t at = prefix_list.next->next->base;
+		ASSERT_TRUE(at == 0 || at == 0x80000000u) << nodes();
+		for (PrefixNode *n = prefix_list.next->next, *p = n->prev; n != &prefix_list; at += size(n->length), p = n, n = n->next)
+			ASSERT_TRUE(n->base == at && at % size(n->length) == 0 && (p == prefix_list.next || p->listed != n->listed ||
+			    p->length != n->length || (p->base & size(n->length)) != 0)) << nodes();
+		for (size_t i = 0; i < added.size() && i < 99; i++) {
+			const uint32_t first = added[i].first, last = first + static_cast<uint32_t>(size(added[i].second) - 1);
+			for (uint32_t x : {first - 1, first, last, last + 1, static_cast<uint32_t>(rng())}) {
+				bool lanx = std::any_of(added.begin(), added.end(), [&](auto& p) { return (x ^ p.first) < size(p.second); });
+				PrefixNode* best = prefix_list.next;
+				for (PrefixNode* n = best; n != &prefix_list; n = n->next)
+					best = (x ^ n->base) < size(n->length) && n->length >= best->length ? n : best;
+				ASSERT_EQ(best->listed, lanx) << x << " in " << nodes();
+			}
+		}
+	}
+}
+
+// Each row downloads with the list dump on: the text or "(none)", the log after the "Loading" and
+// "handles" lines, the calls between the send and the closes.
+TEST(ListDownload, TextLogAndCalls)
+{
+	const std::string big(0x1fffe, '0');	// two more bytes fill the first block
+	struct Case { const char* what; std::vector<FakeHttpPiece> pieces; uint32_t status; std::string text, log, calls; } cases[] = {
+	    {"one piece", {{11, "1.2.3.0/24\n"}}, 200, "1.2.3.0/24\n", "  len=b\n\n\n1.2.3.0/24\n\n\n", "query(3) read(3,11) query(3)"},
+	    {"pieces across reads", {{5, "10.0."}, {6, "0.0/8\n"}}, 299, "10.0.0.0/8\n", "  len=5\n  len=6\n\n\n10.0.0.0/8\n\n\n",
+		"query(3) read(3,5) query(3) read(3,6) query(3)"},
+	    {"an error page", {{4, "gone"}}, 404, "(none)", "  len=4\nList server answered 404\n", "query(3) read(3,4) query(3)"},
+	    {"status below 200", {{2, "ok"}}, 199, "(none)", "  len=2\nList server answered 199\n", "query(3) read(3,2) query(3)"},
+	    {"a redirect not followed", {{2, "ok"}}, 300, "(none)", "  len=2\nList server answered 300\n", "query(3) read(3,2) query(3)"},
+	    {"a NUL byte", {{4, std::string("1.2\0", 4)}}, 200, "(none)", "  len=4\nList text holds a NUL byte\n", "query(3) read(3,4) query(3)"},
+	    {"an empty body", {}, 200, "", "Error no data: 0\n\n\n\n\n", "query(3)"},
+	    {"an unreachable server", {{0, ""}}, 0, "", "Error sending HTTP request: 12029\n  server: 'list.lanx.example' path: "
+		"'/zo-list.txt'\nError no data: 12029\n\n\n\n\n", "query(3)"},
+	    {"a later query fails: what came is the text", {{2, "a\n"}, {0, ""}}, 200, "a\n", "  len=2\n\n\na\n\n\n", "query(3) read(3,2) query(3)"},
+	    {"a short read", {{5, "ab"}}, 200, "(none)", "  len=5\n", "query(3) read(3,5)"},
+	    {"room up to 2^31: taken", {{2, "ab"}, {0x7ffffffd, ""}}, 200, "(none)", "  len=2\n  len=7ffffffd\n", "query(3) read(3,2) query(3) read(3,2147483645)"},
+	    {"growth keeps what came before", {{2, "1."}, {0x1fffe, big}}, 200, "1." + big, "  len=2\n  len=1fffe\n\n\n1." + big + "\n\n",
+		"query(3) read(3,2) query(3) read(3,131070) query(3)"},
+	    {"room past 2^31: refused", {{2, "ab"}, {0x7ffffffe, ""}}, 200, "(none)", "  len=2\n  len=7ffffffe\n", "query(3) read(3,2) query(3)"},
+	};
+	for (const Case& c : cases) {
+		SCOPED_TRACE(c.what);
+		start_test_log(CW_DUMP_LIST);
+		fake_http_reset();
+		fake_http_pieces = c.pieces;
+		fake_http_status = c.status;
+		char* text = fetch_list_text();
+		EXPECT_EQ(text ? text : "(none)", c.text);
+		std::free(text);
+		EXPECT_EQ(log_text(), "Loading subnet list from http://list.lanx.example/zo-list.txt\n  handles hi=1, hc=2, hr=3\n" + c.log);
+		EXPECT_EQ(fake_http_calls, "connect(1,list.lanx.example) request(2,/zo-list.txt) send(3) " + c.calls + " close(3) close(2) close(1)");
+	}
+}
+
+// Rows in turn, each loading the downloaded text and the static file over what the one before
+// left; only the failed download fails. The root and the listed nodes are compared; the last row
+// leaves no static file behind.
+TEST(LoadPrefixList, TextsToPartition)
+{
+	struct Case { const char* what; const char* download; uint32_t status; std::string file; const char* nodes; } cases[] = {
+	    {"the downloaded prefixes, then the terminator", "10.0.0.0/8\n", 200, "", "-0.0.0.0/0 +10.0.0.0/8 +255.255.255.255/32"},
+	    {"then the static file; octets do not carry over", "10.1.2.3/32\n", 200, "20/8\n", "-0.0.0.0/0 +10.1.2.3/32 +20.0.0.0/24 +255.255.255.255/32"},
+	    {"a failed download leaves the list as it was", "30.0.0.0/8\n", 404, "40.0.0.0/8\n", "-0.0.0.0/0 +10.1.2.3/32 +20.0.0.0/24 +255.255.255.255/32"},
+	    {"an unreachable server: the static prefixes alone", "", 0, "20.0.0.0/8\n", "-0.0.0.0/0 +20.0.0.0/8 +255.255.255.255/32"},
+	    {"the static text ends at a NUL byte", "", 200, std::string("150.0.0.0/8\n\0" "160.0.0.0/8\n", 24), "-0.0.0.0/0 +150.0.0.0/8 +255.255.255.255/32"},
+	    {"only the first 4096 bytes of the static file", "", 200, std::string(4084, '#') + "\n192.0.0.0/2" "4\n", "-0.0.0.0/0 +192.0.0.0/2"},
+	    {"wider, lower base, same end as the tail: takes its place", "10.255.0.0/16\n10.0.0.0/8", 200, "", "-0.0.0.0/0 +10.0.0.0/8 +255.255.255.255/32"},
+	    {"the halves of the space fuse to 0/0 after the root", "0.0.0.0/1\n128.0.0.0/1", 200, "", "-0.0.0.0/0 +0.0.0.0/0"},
+	    {"host bits are kept and never fuse, not even on a repeat", "10.1.2.3/8\n11.0.0.0/8\n11.0.0.0/8", 200, "", "-0.0.0.0/0 +10.1.2.3/8 +11.0.0.0/8 +255.255.255.255/32"},
+	    {"comments and blank lines", "# the list\n\n \n#1.0.0.0/8\n2.0.0.0/8\n", 200, "", "-0.0.0.0/0 +2.0.0.0/8 +255.255.255.255/32"},
+	    {"CR LF line ends, no final line feed", "1.0.0.0/8\r\n2.0.0.0/8\r\n3.0.0.0/8", 200, "", "-0.0.0.0/0 +1.0.0.0/8 +2.0.0.0/7 +255.255.255.255/32"},
+	    {"':' is no digit", ":1.0.0.0/8\n9.0.0.0:8\n", 200, "", "-0.0.0.0/0 +9.0.0.0/24 +255.255.255.255/32"},
+	    {"no mask is /24", "1.2.3.0\n", 200, "", "-0.0.0.0/0 +1.2.3.0/24 +255.255.255.255/32"},
+	    {"masks above 32 or below 0 add nothing, 32 does", "1.0.0.0/33\n1.0.0.0/-1\n1.2.3.4/32", 200, "", "-0.0.0.0/0 +1.2.3.4/32 +255.255.255.255/32"},
+	    {"mask 0", "0.0.0.0/0", 200, "", "-0.0.0.0/0 +0.0.0.0/0"},
+	    {"an octet above 255 spills into the one before it", "1.2.4.256/32\n", 200, "", "-0.0.0.0/0 +1.2.5.0/32 +255.255.255.255/32"},
+	    {"a malformed line takes the octets before it", "1.2.3.4/32\n5.x\n6.7", 200, "", "-0.0.0.0/0 +1.2.3.4/32 +5.2.3.4/24 +6.7.3.4/24 +255.255.255.255/32"},
+	    {"a line starting with a space or a sign adds nothing", " 1.0.0.0/8\n+2.0.0.0/8\n-3.0.0.0/8\n", 200, "", "-0.0.0.0/0 +255.255.255.255/32"},
+	};
+	for (const Case& c : cases) {
+		SCOPED_TRACE(c.what);
+		start_test_log();
+		fake_http_serve(c.download);
+		fake_http_status = c.status;
+		fake_static_file = c.file;
+		EXPECT_EQ(load_prefix_list(), c.status != 404);
+		EXPECT_EQ(nodes(), c.nodes);
+	}
+}
+
+} // namespace
