@@ -113,10 +113,11 @@ TEST(ListDownload, TextLogAndCalls)
 		"'/zo-list.txt'\nError no data: 12029\n\n\n\n\n", "query(3)"},
 	    {"a later query fails: what came is the text", {{2, "a\n"}, {0, ""}}, 200, "a\n", "  len=2\n\n\na\n\n\n", "query(3) read(3,2) query(3)"},
 	    {"a short read", {{5, "ab"}}, 200, "(none)", "  len=5\n", "query(3) read(3,5)"},
-	    {"room up to 2^31: taken", {{2, "ab"}, {0x7ffffffd, ""}}, 200, "(none)", "  len=2\n  len=7ffffffd\n", "query(3) read(3,2) query(3) read(3,2147483645)"},
+	    {"a body of 256 MiB: taken", {{2, "ab"}, {0xffffffe, ""}}, 200, "(none)", "  len=2\n  len=ffffffe\n", "query(3) read(3,2) query(3) read(3,268435454)"},
 	    {"growth keeps what came before", {{2, "1."}, {0x1fffe, big}}, 200, "1." + big, "  len=2\n  len=1fffe\n\n\n1." + big + "\n\n",
 		"query(3) read(3,2) query(3) read(3,131070) query(3)"},
-	    {"room past 2^31: refused", {{2, "ab"}, {0x7ffffffe, ""}}, 200, "(none)", "  len=2\n  len=7ffffffe\n", "query(3) read(3,2) query(3)"},
+	    {"a body past 256 MiB: refused", {{2, "ab"}, {0xfffffff, ""}}, 200, "(none)", "  len=2\n  len=fffffff\nList text passes 256 MiB\n",
+		"query(3) read(3,2) query(3)"},
 	};
 	for (const Case& c : cases) {
 		SCOPED_TRACE(c.what);
@@ -130,6 +131,10 @@ TEST(ListDownload, TextLogAndCalls)
 		EXPECT_EQ(log_text(), "Loading subnet list from http://list.lanx.example/zo-list.txt\n  handles hi=1, hc=2, hr=3\n" + c.log);
 		EXPECT_EQ(fake_http_calls, "connect(1,list.lanx.example) request(2,/zo-list.txt) send(3) " + c.calls + " close(3) close(2) close(1)");
 	}
+	// An exit request ends the download as a failed read.
+	start_test_log(CW_EXIT);
+	fake_http_serve("1.2.3.0/24\n");
+	EXPECT_EQ(fetch_list_text(), nullptr);
 }
 
 // Rows in turn, each loading the downloaded text and the static file over what the one before
@@ -166,6 +171,13 @@ TEST(LoadPrefixList, TextsToPartition)
 		EXPECT_EQ(load_prefix_list(), c.status != 404);
 		EXPECT_EQ(nodes(), c.nodes);
 	}
+	// The same texts again: a partition the aggregation pass changed is built anew.
+	fake_http_serve("1.0.0.0/8\n");
+	ASSERT_TRUE(load_prefix_list());
+	remove_node(prefix_list.prev);
+	fake_http_serve("1.0.0.0/8\n");
+	EXPECT_TRUE(load_prefix_list());
+	EXPECT_EQ(nodes(), "-0.0.0.0/0 +1.0.0.0/8 +255.255.255.255/32");
 }
 
 } // namespace
