@@ -12,7 +12,7 @@
 
 Fake fake;
 
-void fake_note(const std::string& what)
+const std::string& fake_note(const std::string& what)
 {
 	char buffer[4096];
 	// The log may be open for appending only: read it through a descriptor of its own.
@@ -20,7 +20,7 @@ void fake_note(const std::string& what)
 	size_t flushed = std::max<ssize_t>(0, pread(fd, buffer, sizeof buffer, static_cast<off_t>(fake.log_seen)));
 	close(fd);
 	fake.log_seen += flushed;
-	fake.timeline += std::string(buffer, flushed) + "> " + what + "\n";
+	return fake.timeline += std::string(buffer, flushed) + "> " + what + "\n";
 }
 
 static bool note_and_answer(const std::string& what, int result, int* error)

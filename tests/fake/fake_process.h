@@ -26,5 +26,5 @@ struct Fake {
 
 extern Fake fake;
 
-// Adds the log bytes flushed since the last call, then "> what\n", to the timeline.
-void fake_note(const std::string& what);
+// Adds the log bytes flushed since the last call, then "> what\n", to the timeline; the timeline.
+const std::string& fake_note(const std::string& what);
