@@ -67,7 +67,7 @@ uint32_t dialup_get_entry_params(DialParams* params)
 uint32_t dialup_dial(DialParams* params, DialConnection* connection)
 {
 	note_and_count(std::string("dial ") + params->entry_name, &fake.dialled, fake.exit_on_dial);
-	*connection = attempt().handle;
+	*connection = attempt().handle ? attempt().handle : *connection;	// a handle of 0 leaves it as it was
 	return attempt().dial;
 }
 

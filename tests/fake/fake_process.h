@@ -7,7 +7,7 @@
 #include "platform/dialup.h"
 
 // One dial-up attempt, begun by a read of the entry's parameters: a nonzero result fails its step;
-// the dial hands back handle, also when it fails.
+// the dial hands back a nonzero handle, also when it fails.
 struct FakeDial { uint32_t params, dial; DialConnection handle; uint32_t status, state, error; };
 
 // Zeroed, everything succeeds and nothing is recorded; the test points control_word at word.
