@@ -29,10 +29,12 @@ static bool note_and_answer(const std::string& what, int result, int* error)
 	return (*error = result) == 0;
 }
 
-static void note_and_count(const std::string& what, size_t* count, size_t exit_at)
+// The count after this call.
+static size_t note_and_count(const std::string& what, size_t* count, size_t exit_at)
 {
 	fake_note(what);
 	control_word_write(control_word_read() | (++*count == exit_at ? CW_EXIT : 0));
+	return *count;
 }
 
 bool shared_word_open(bool* existed, int* error) { *existed = fake.existed; return (*error = fake.open_error) == 0; }
@@ -46,11 +48,7 @@ bool process_relaunch(int argc, char**, int* error)
 
 bool event_create(int* error) { return note_and_answer("event", fake.event_error, error); }
 
-bool event_wait(uint32_t ms)
-{
-	note_and_count("wait " + std::to_string(ms), &fake.pauses, fake.exit_on_pause);
-	return fake.drops >> (fake.pauses - 1) & 1;
-}
+bool event_wait(uint32_t ms) { return fake.drops >> note_and_count("wait " + std::to_string(ms), &fake.pauses, fake.exit_on_pause) & 1; }
 
 void process_sleep(uint32_t ms) { note_and_count("sleep " + std::to_string(ms), &fake.pauses, fake.exit_on_pause); }
 
@@ -74,7 +72,8 @@ uint32_t dialup_dial(DialParams* params, DialConnection* connection)
 uint32_t dialup_get_status(DialConnection connection, DialStatus* status)
 {
 	fake_note("status " + std::to_string(connection));
-	*status = DialStatus{attempt().state, attempt().error};
+	status->state = attempt().state;
+	status->error = attempt().error ? attempt().error : status->error;	// an error of 0 leaves it as it was
 	return attempt().status;
 }
 
