@@ -1,91 +1,88 @@
 #include "tests/fake/fake_process.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
-#include <cstdio>
+#include <algorithm>
 
 #include "common/control_word.h"
 #include "common/log.h"
 #include "platform/process.h"
+#include "platform/shared_word.h"
 
-FakeProcess fake_process;
-std::vector<FakeCall> fake_calls;
+Fake fake;
 
-void fake_process_reset()
+const std::string& fake_note(const std::string& what)
 {
-	fake_process = FakeProcess{};
-	fake_calls.clear();
+	char buffer[4096];
+	// The log may be open for appending only: read it through a descriptor of its own.
+	int fd = log_stream ? open(("/proc/self/fd/" + std::to_string(fileno(log_stream))).c_str(), O_RDONLY) : -1;
+	size_t flushed = std::max<ssize_t>(0, pread(fd, buffer, sizeof buffer, static_cast<off_t>(fake.log_seen)));
+	close(fd);
+	fake.log_seen += flushed;
+	return fake.timeline += std::string(buffer, flushed) + "> " + what + "\n";
 }
 
-static long log_bytes_on_disk()
+static bool note_and_answer(const std::string& what, int result, int* error)
 {
-	struct stat st;
-	if (log_stream == nullptr || fstat(fileno(log_stream), &st) != 0)
-		return -1;
-	return static_cast<long>(st.st_size);
+	fake_note(what);
+	return (*error = result) == 0;
 }
 
-void fake_record(const std::string& what)
+// The count after this call.
+static size_t note_and_count(const std::string& what, size_t* count, size_t exit_at)
 {
-	long written = log_stream != nullptr ? std::ftell(log_stream) : -1;
-	fake_calls.push_back(FakeCall{what, log_bytes_on_disk(), written});
+	fake_note(what);
+	control_word_write(control_word_read() | (++*count == exit_at ? CW_EXIT : 0));
+	return *count;
 }
 
-std::vector<std::string> fake_call_texts()
+bool shared_word_open(bool* existed, int* error) { *existed = fake.existed; return (*error = fake.open_error) == 0; }
+
+uint32_t* shared_word_map(int* error) { return (*error = fake.map_error) == 0 ? &fake.word : nullptr; }
+
+bool process_relaunch(int argc, char**, int* error)
 {
-	std::vector<std::string> texts;
-	for (const FakeCall& call : fake_calls)
-		texts.push_back(call.what);
-	return texts;
+	return note_and_answer("relaunch " + std::to_string(argc) + " arguments", fake.relaunch_error, error);
 }
 
-static void count_pause()
+bool event_create(int* error) { return note_and_answer("event", fake.event_error, error); }
+
+bool process_catch_signals(int* error) { return (*error = fake.signal_error) == 0; }
+
+bool process_stop_requested() { return fake.stop_on_pause != 0 && fake.pauses >= fake.stop_on_pause; }
+
+bool process_take_log_reopen() { return false; }
+
+bool event_wait(uint32_t ms) { return fake.drops >> note_and_count("wait " + std::to_string(ms), &fake.pauses, fake.exit_on_pause) & 1; }
+
+void process_sleep(uint32_t ms) { note_and_count("sleep " + std::to_string(ms), &fake.pauses, fake.exit_on_pause); }
+
+static const FakeDial& attempt() { return fake.dials.at(std::min(fake.attempts, fake.dials.size()) - 1); }
+
+uint32_t dialup_get_entry_params(DialParams* params)
 {
-	if (++fake_process.pauses == fake_process.exit_on_pause)
-		control_word_write(control_word_read() | CW_EXIT);
+	fake.attempts++;
+	fake_note(std::string("params ") + params->entry_name + (params->platform_record[0] ? " unzeroed" : ""));
+	params->platform_record[0] = 1;
+	return attempt().params;
 }
 
-bool process_relaunch(int argc, char** argv, int* error)
+uint32_t dialup_dial(DialParams* params, DialConnection* connection)
 {
-	fake_record("relaunch");
-	fake_process.relaunch_argc = argc;
-	fake_process.relaunch_argv = argv;
-	*error = fake_process.relaunch_error;
-	return fake_process.relaunch_error == 0;
+	note_and_count(std::string("dial ") + params->entry_name, &fake.dialled, fake.exit_on_dial);
+	*connection = attempt().handle ? attempt().handle : *connection;	// a handle of 0 leaves it as it was
+	return attempt().dial;
 }
 
-bool event_create(int* error)
+uint32_t dialup_get_status(DialConnection connection, DialStatus* status)
 {
-	fake_record("event");
-	*error = fake_process.event_error;
-	return fake_process.event_error == 0;
+	fake_note("status " + std::to_string(connection));
+	status->state = attempt().state;
+	status->error = attempt().error ? attempt().error : status->error;	// an error of 0 leaves it as it was
+	return attempt().status;
 }
 
-bool event_wait(uint32_t ms)
-{
-	size_t n = static_cast<size_t>(fake_process.wait_count++);
-	fake_record("wait " + std::to_string(ms));
-	count_pause();
-	return n < fake_process.waits.size() && fake_process.waits[n];
-}
+void dialup_hang_up(DialConnection connection) { fake_note("hangup " + std::to_string(connection)); }
 
-void process_sleep(uint32_t ms)
-{
-	fake_record("sleep " + std::to_string(ms));
-	count_pause();
-}
-
-bool process_catch_signals(int*)
-{
-	return true;
-}
-
-bool process_stop_requested()
-{
-	return false;
-}
-
-bool process_take_log_reopen()
-{
-	return false;
-}
+void dialup_notify_on_drop(DialConnection connection) { fake_note("notify " + std::to_string(connection)); }

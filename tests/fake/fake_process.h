@@ -1,34 +1,31 @@
 #pragma once
-// The scripted process layer: relaunch and event results, waits and sleeps that return at once,
-// one timeline of every platform call this layer and the dial-up layer receive.
+// The scripted process, dial-up and shared-word layers: what a test sets is what they answer, and
+// every call they receive goes to one timeline, between the log's bytes as they reach the disk.
 #include <string>
 #include <vector>
 
-struct FakeCall {
-	std::string what;	// "wait 5000", "sleep 1000", "params NAME", "hangup 7", ...
-	long log_bytes;		// bytes of the log file on disk at that moment; -1 without a log
-	long log_written;	// bytes written to the log stream so far, buffered or not
+#include "platform/dialup.h"
+
+// One dial-up attempt, begun by a read of the entry's parameters: a nonzero result fails its step;
+// the dial hands back a nonzero handle, also when it fails; the status query writes a nonzero error.
+struct FakeDial { uint32_t params, dial; DialConnection handle; uint32_t status, state, error; };
+
+// Zeroed, everything succeeds and nothing is recorded; the test points control_word at word.
+struct Fake {
+	int open_error = 0, map_error = 0, relaunch_error = 0, event_error = 0, signal_error = 0;	// nonzero fails that call
+	bool existed = false;				// another copy holds the shared word
+	uint32_t word = 0;
+	unsigned drops = 0;				// bit n: a wait that is the n-th pause is signalled
+	size_t exit_on_pause = 0, exit_on_dial = 0;	// the n-th wait or sleep, or dial, sets CW_EXIT (from 1)
+	size_t stop_on_pause = 0;			// from the n-th wait or sleep on, a stop signal is seen
+	std::vector<FakeDial> dials = {};		// the n-th attempt; once used up, the last repeats
+	size_t pauses = 0, dialled = 0, attempts = 0, log_seen = 0;	// counts; log bytes in the timeline
+	// "> wait 5000", "> sleep 1000", "> params NAME" ("unzeroed" when the record came filled),
+	// "> dial NAME", "> status H", "> hangup H", "> notify H", "> event", "> relaunch N arguments"
+	std::string timeline = {};
 };
 
-struct FakeProcess {
-	int relaunch_error;		// nonzero fails the relaunch with it
-	int event_error;		// nonzero fails the event's creation with it
-	std::vector<bool> waits;	// the n-th wait's result: signalled; a wait beyond the list times out
-	int exit_on_pause;		// the n-th wait or sleep sets CW_EXIT (1-based; 0 never)
-	int exit_on_dial;		// the n-th dial sets CW_EXIT
-	int pauses;
-	int wait_count;
-	int dials;
-	int relaunch_argc;
-	char** relaunch_argv;
-};
+extern Fake fake;
 
-extern FakeProcess fake_process;
-extern std::vector<FakeCall> fake_calls;
-
-// Everything succeeds, nothing recorded, no exit scripted.
-void fake_process_reset();
-// Adds what to the timeline with the log's size on disk and as written.
-void fake_record(const std::string& what);
-// The timeline's texts only.
-std::vector<std::string> fake_call_texts();
+// Adds the log bytes flushed since the last call, then "> what\n", to the timeline; the timeline.
+const std::string& fake_note(const std::string& what);
