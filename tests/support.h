@@ -2,10 +2,6 @@
 // What every unit test shares: the log read back whole, addresses written as octets, a clean word.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstdio>
-#include <string>
-
 #include "common/control_word.h"
 #include "common/log.h"
 #include "platform/byte_order.h"
@@ -36,13 +32,9 @@ inline void start_test_log(uint32_t flags = 0)
 // Everything written to the log so far.
 inline std::string log_text()
 {
-	std::fflush(log_stream);
-	std::rewind(log_stream);
 	std::string text;
-	char buffer[4096];
-	size_t n;
-	while ((n = std::fread(buffer, 1, sizeof buffer, log_stream)) > 0)
-		text.append(buffer, n);
-	std::fseek(log_stream, 0, SEEK_END);
+	std::rewind(log_stream);
+	for (int c; (c = std::fgetc(log_stream)) != EOF;)
+		text += static_cast<char>(c);
 	return text;
 }

@@ -1,31 +1,53 @@
 #!/bin/bash
 # The real program in the background: the start detaches a copy that runs a cycle every 5 s and
-# takes the commands of later invocations through the shared word until --exit.
+# takes the commands of later invocations through the shared word until --exit. Then signals to a
+# copy run in the foreground: SIGTERM ends it with "Exiting" and status 0 within 10 s whether it
+# waits, redials, dials or downloads from a server that drips; SIGKILL takes pppd with it; SIGHUP
+# after a rename puts the next lines in a new log. The list is asked for conditionally: a changed
+# list comes compressed, an unchanged one as "not modified".
 #
 #   [own network + mount namespace, lib.sh; fresh tmpfs on /run and /dev/shm]
 #   lanx0  10.0.0.2 peer 10.0.0.1  ==veth== lanx0p   Lanx gateway 10.0.0.1 (point-to-point)
 #   world0 192.0.2.2/24            ==veth== world0p  world gateway 192.0.2.1
-#   lo 127.0.0.1:80  python3 http.server over $work/www (list.txt)
+#   lo 127.0.0.1:80  bench/list_server.py over $work/www (ETag, 304, gzip; its answers in served)
+#   lo 127.0.0.2:80  a server that sends a header, then one byte a second (each noted in dripped)
+#   /usr/sbin/pppd   overlay: peer "up" reports READY=1 and stays, "hang" stays silent, "fail" ends
 #   /dev/shm/LanxRouteShmem  planted by the user nobody
 #   $LANX_BIN in $work --spawn--> the copy (in $work: lanxroute.log, lanxroute.static;
 #                                           its word /run/LanxRouteShmem)
 set -e
-source "$(dirname "$0")/lib.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib.sh"
 : "${LANX_BIN:?LANX_BIN must name the program}"
 link lanx0 10.0.0.2 peer 10.0.0.1
 link world0 192.0.2.2/24
-mkdir "$work/www"
-echo 10.1.0.0/16 >"$work/www/list.txt"
-serve "$work/www"
+mkdir -p "$work/www" "$work/sbin" "$work/etc" "$work/etc.work"
 cd "$work"
+echo 10.1.0.0/16 >www/list.txt
+cat >sbin/pppd <<'PPPD'
+#!/bin/bash
+[ "$2" = up ] && python3 -c 'import os, socket; n = os.environ["NOTIFY_SOCKET"]
+socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM).sendto(b"READY=1", "\0" + n[1:] if n[0] == "@" else n)'
+[ "$2" = fail ] && exit 8
+exec sleep 1000
+PPPD
+chmod 755 sbin/pppd
+mount -t overlay overlay -o "lowerdir=$work/sbin:/usr/sbin" /usr/sbin
+mount -t overlay overlay -o "lowerdir=/etc,upperdir=$work/etc,workdir=$work/etc.work" /etc
+mkdir -p /etc/ppp/peers && touch /etc/ppp/peers/{up,hang,fail}
+python3 "$here/../../bench/list_server.py" www served &
+python3 -c 'import socket, time
+s = socket.create_server(("127.0.0.2", 80)); c = s.accept()[0]; c.recv(4096); c.send(b"HTTP/1.0 200 OK\r\n\r\n")
+while True: c.send(b"1"); open("dripped", "a").write("1"); time.sleep(1)' 2>/dev/null &
+wait_for 10 bash -c 'exec 3<>/dev/tcp/127.0.0.1/80' 2>/dev/null || fail "list server did not start"
 
 # lanx ARGS...: one invocation, holding a descriptor 9 of its own, bounded to 20 s; "status:output"
 # in $got.
 lanx() { local rc=0; timeout 20 "$LANX_BIN" "$@" >out 2>&1 9>held || rc=$?; got="$rc:$(cat out)"; }
 copies() { for p in $(ns_pids); do [ "$(readlink "/proc/$p/exe")" != "$(readlink -f "$LANX_BIN")" ] || echo "$p"; done; }
 log() { cat lanxroute.log; }
-has() { grep -qxF -- "$1" lanxroute.log; }
-cycles() { [ "$(grep -cx "Updated route table successfully" lanxroute.log 2>/dev/null)" -ge "$1" ]; }
+has() { grep -qxF -- "$1" lanxroute.log 2>/dev/null; }
+cycles() { local n; n=$(grep -cx "Updated route table successfully" lanxroute.log 2>/dev/null); [ "${n:-0}" -ge "$1" ]; }
 # via_lanx BLOCK...: each has the route this program makes via the Lanx gateway.
 via_lanx() { for b; do [ "$(ip -4 route show exact "$b")" = "$b via 10.0.0.1 dev lanx0 proto 76 metric 1 " ] || return 1; done; }
 
@@ -47,13 +69,6 @@ expect "the copy's descriptors 0-3 and 9" "$(readlink /proc/"$pid"/fd/{0,1,2,3,9
 /run/LanxRouteShmem"
 expect "the planted file" "$(stat -c '%U %a' /dev/shm/LanxRouteShmem; cat /dev/shm/LanxRouteShmem)" "nobody 600
 ABCD"
-expect "the first cycle's log" "$(head -n 7 lanxroute.log)" "--------------
-
-Updating route table
-Loading subnet list from http://127.0.0.1/list.txt
-  handles hi=1, hc=2, hr=3
-  len=c
-Updated route table successfully"
 via_lanx 10.1.0.0/16 || fail "no route of the first cycle: $(ip -4 route)"
 wait_for 15 cycles 2 || fail "no second cycle: $(log)"
 
@@ -72,19 +87,50 @@ link lanx0 10.0.0.2 peer 10.0.0.1
 wait_for 15 has "+10.2.0.0/255.255.0.0[$(ifx lanx0)]: 0" || fail "no route on the new link: $(log)"
 wait_for 15 via_lanx 10.1.0.0/16 10.2.0.0/16 || fail "routes on the new link: $(ip -4 route)"
 
-# --verbose adds each listed block's line; -0 turns every line off, and a route still goes.
-lanx --verbose
-expect "--verbose" "$got" "1:LanxRoute is already running."
-wait_for 15 has U0000020a/16 || fail "no listed block lines: $(log)"
-lanx -0
-expect "-0" "$got" "1:LanxRoute is already running."
-echo 10.1.0.0/16 >www/list.txt
-wait_for 15 eval '[ -z "$(ip -4 route show exact 10.2.0.0/16)" ]' || fail "route kept: $(ip -4 route)"
-has "-10.2.0.0/255.255.0.0[$(ifx lanx0)]: 0" && fail "a deletion logged with every flag off"
-
 # --exit: silent for the invoker; the copy ends with "Exiting".
 lanx --exit
 expect "--exit" "$got" "1:"
 wait_for 10 eval '[ -z "$(copies)" ]' || fail "the copy did not end"
 expect "the last log line" "$(tail -n 1 lanxroute.log)" "Exiting"
+
+# Signals to a copy in the foreground, over a list that compresses.
+awk 'BEGIN { for (i = 1; i < 400; i += 2) printf "10.%d.%d.0/24\n", i / 256, i % 256 }' >www/list.txt
+rm lanxroute.static
+: >served
+pppds() { for p in $(ns_pids); do [ "$(cat "/proc/$p/comm" 2>/dev/null)" != sleep ] || echo "$p"; done; }
+# start [@LIST] [PEER]: a copy in the foreground of a background job.
+start() { rm -f lanxroute.log; "$LANX_BIN" "${1:-@127.0.0.1/list.txt}" 10.0.0.1 192.0.2.1 ${2:-} --no-fork & copy=$!; }
+# stop WHAT: SIGTERM ends the copy with status 0 and "Exiting" within 10 s, and no pppd is left.
+stop() {
+	local t=$SECONDS rc=0
+	kill -TERM "$copy"; wait "$copy" || rc=$?
+	expect "$1: status, seconds, last line, pppd" "$rc $((SECONDS - t < 10)) $(tail -n 1 lanxroute.log) $(pppds)" "0 1 Exiting "
+}
+
+start
+wait_for 15 eval '[ "$(grep -cs "^Updated route table successfully" lanxroute.log)" = 2 ]' || fail "two cycles: $(cat lanxroute.log)"
+expect "the list's answers" "$(cut -c1-3 served)" $'200\n304'
+[ "$(head -n 1 served | cut -d' ' -f2)" -lt "$(wc -c <www/list.txt)" ] || fail "the list was not compressed: $(cat served)"
+expect "lengths delivered" "$(grep -c '^  len=' lanxroute.log)" 2
+expect "routes" "$(ip -4 route show proto 76 | wc -l)" 200
+mv lanxroute.log old.log
+kill -HUP "$copy"
+wait_for 10 has "Updating route table" || fail "no new log after SIGHUP"
+stop "waiting"
+
+start "" fail
+wait_for 10 has "Redialing fail" || fail "no redial: $(cat lanxroute.log)"
+stop "redialling"
+start "" hang
+wait_for 10 eval '[ -n "$(pppds)" ]' || fail "no pppd dialling"
+stop "dialling"
+start @127.0.0.2/drip
+wait_for 10 eval '[ "$(cat dripped 2>/dev/null)" = 11 ]' || fail "no drip: $(cat lanxroute.log)"
+stop "downloading"
+
+start "" up
+wait_for 15 has "Updated route table successfully" || fail "no cycle on the link: $(cat lanxroute.log)"
+kill -KILL "$copy"
+{ wait "$copy"; } 2>/dev/null || true
+wait_for 10 eval '[ -z "$(pppds)" ]' || fail "pppd outlived a killed copy"
 echo PASS

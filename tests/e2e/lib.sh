@@ -41,8 +41,3 @@ link() {
 	    ip addr add "${@:2}" dev "$1" || fail "link $1"
 }
 ifx() { printf %x "$(ip -o link show dev "$1" | cut -d: -f1)"; }   # the index as the program logs it
-# serve DIR: python3 http.server on 127.0.0.1:80 over DIR (a missing file answers 404).
-serve() {
-	python3 -m http.server 80 --bind 127.0.0.1 --directory "$1" >/dev/null 2>&1 &
-	wait_for 10 bash -c 'exec 3<>/dev/tcp/127.0.0.1/80' 2>/dev/null || fail "list server did not start"
-}

@@ -25,6 +25,14 @@ static DWORD record(const char *op, const MIB_IPFORWARDROW *r, DWORD status)
 	return status;
 }
 
+/* Whether the caller's block holds need bytes; else the size it must have. */
+static int fits(const void *t, PULONG size, ULONG need)
+{
+	int ok = t != NULL && *size >= need;
+	*size = ok ? *size : need;
+	return ok;
+}
+
 /* 192.0.2.0 with three masks, the shortest first (a static route), among the others out of order. */
 static const DWORD rows[6][6] = {
 	{A(192, 0, 2, 0), A(255, 255, 255, 0), A(10, 2, 0, 1), 5, 4, MIB_IPPROTO_NT_STATIC},
@@ -37,16 +45,12 @@ static const DWORD rows[6][6] = {
 
 __declspec(dllexport) DWORD WINAPI GetIpForwardTable(PMIB_IPFORWARDTABLE t, PULONG size, BOOL order)
 {
-	ULONG need = sizeof *t + 5 * sizeof t->table[0];
 	(void)order;
-	if (t == NULL || *size < need) {
-		*size = need;
+	if (!fits(t, size, sizeof *t + 5 * sizeof t->table[0]))
 		return ERROR_INSUFFICIENT_BUFFER;
-	}
-	memset(t, 0, need);
 	t->dwNumEntries = 6;
 	for (int i = 0; i < 6; i++) {
-		MIB_IPFORWARDROW *r = &t->table[i];
+		MIB_IPFORWARDROW *r = memset(&t->table[i], 0, sizeof t->table[i]);
 		r->dwForwardDest = rows[i][0], r->dwForwardMask = rows[i][1], r->dwForwardNextHop = rows[i][2];
 		r->dwForwardIfIndex = rows[i][3], r->dwForwardType = rows[i][4], r->dwForwardProto = rows[i][5];
 		r->dwForwardMetric1 = METRIC + 5;
@@ -56,13 +60,10 @@ __declspec(dllexport) DWORD WINAPI GetIpForwardTable(PMIB_IPFORWARDTABLE t, PULO
 
 __declspec(dllexport) DWORD WINAPI GetIpAddrTable(PMIB_IPADDRTABLE t, PULONG size, BOOL order)
 {
-	ULONG need = sizeof *t + sizeof t->table[0];
 	(void)order;
-	if (t == NULL || *size < need) {
-		*size = need;
+	if (!fits(t, size, sizeof *t + sizeof t->table[0]))
 		return ERROR_INSUFFICIENT_BUFFER;
-	}
-	memset(t, 0, need);
+	memset(t, 0, sizeof *t + sizeof t->table[0]);
 	t->dwNumEntries = 2;
 	t->table[0].dwAddr = A(10, 1, 0, 2), t->table[0].dwMask = A(255, 255, 255, 0), t->table[0].dwIndex = 3;
 	t->table[1].dwAddr = A(10, 2, 0, 2), t->table[1].dwMask = A(255, 255, 255, 0), t->table[1].dwIndex = 5;
@@ -73,11 +74,6 @@ __declspec(dllexport) DWORD WINAPI CreateIpForwardEntry(PMIB_IPFORWARDROW row)
 {
 	return record("create", row, row->dwForwardProto != MIB_IPPROTO_NETMGMT ? ERROR_INVALID_PARAMETER
 	    : row->dwForwardMetric1 < METRIC ? ERROR_BAD_ARGUMENTS : NO_ERROR);
-}
-
-__declspec(dllexport) DWORD WINAPI SetIpForwardEntry(PMIB_IPFORWARDROW row)
-{
-	return record("set", row, NO_ERROR);
 }
 
 __declspec(dllexport) DWORD WINAPI DeleteIpForwardEntry(PMIB_IPFORWARDROW row)

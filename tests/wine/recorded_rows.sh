@@ -10,19 +10,19 @@
 source "$(dirname "$0")/lib.sh"
 
 x86_64-w64-mingw32-gcc-posix -Wall -Werror -shared -o "$run/iphlpapi.dll" "$(dirname "$0")/iphlpapi_recorder.c"
-mkdir /run/www && printf '10.0.0.0/8\n11.0.0.0/8\n' >/run/www/list.txt
-python3 -m http.server 80 --bind 127.0.0.1 --directory /run/www >/dev/null 2>&1 &
+mkdir "$work/www" && printf '10.0.0.0/8\n11.0.0.0/8\n' >"$work/www/list.txt"
+python3 -m http.server 80 --bind 127.0.0.1 --directory "$work/www" >/dev/null 2>&1 &
 printf '192.0.2.0/24\n203.0.113.0/25\n' >"$run/lanxroute.static"
 
 (cd "$run" && WINEDLLOVERRIDES=iphlpapi=n,b exec wine lanxroute.exe --changes @127.0.0.1/list.txt \
 	10.1.0.1 10.2.0.1 --no-fork) >/dev/null 2>&1 &
 copy=$!
-wait_for grep -qs '^Updated route table successfully' "$run/lanxroute.log" || fail "no successful cycle: $(log)"
+wait_for 30 grep -qs '^Updated route table successfully' "$run/lanxroute.log" || fail "no successful cycle: $(log)"
 lanx --exit
 wait "$copy" || fail "the copy's status"
 
 c="type 3 proto 3"
-expect "$(tr -d '\r' <"$run/iphlpapi.calls")" "create 10.0.0.0/254.0.0.0 via 10.1.0.1 if 3 $c metric 1: 160
+expect "calls to IP Helper" "$(tr -d '\r' <"$run/iphlpapi.calls")" "create 10.0.0.0/254.0.0.0 via 10.1.0.1 if 3 $c metric 1: 160
 interface 3
 create 10.0.0.0/254.0.0.0 via 10.1.0.1 if 3 $c metric 26: 0
 create 203.0.113.0/255.255.255.128 via 10.1.0.1 if 3 $c metric 1: 160
@@ -31,10 +31,10 @@ create 203.0.113.0/255.255.255.128 via 10.1.0.1 if 3 $c metric 26: 0
 delete 192.0.2.0/255.255.255.192 via 10.1.0.1 if 3 type 4 proto 3 metric 30: 0
 delete 192.0.2.0/255.255.255.128 via 10.1.0.1 if 3 type 4 proto 3 metric 30: 0
 create 192.0.2.0/255.255.255.0 via 10.1.0.1 if 3 type 4 proto 3 metric 30: 0
-delete 192.0.2.0/255.255.255.0 via 10.2.0.1 if 5 type 4 proto 10006 metric 30: 0" "calls to IP Helper"
-expect "$(log | grep -E '^[-+i*][0-9]')" "+10.0.0.0/254.0.0.0[3]: 0
+delete 192.0.2.0/255.255.255.0 via 10.2.0.1 if 5 type 4 proto 10006 metric 30: 0"
+expect "route lines" "$(log | grep -E '^[-+i*][0-9]')" "+10.0.0.0/254.0.0.0[3]: 0
 i192.0.2.0/255.255.255.0[5]: 3
 +203.0.113.0/255.255.255.128[3]: 0
 -192.0.2.0/255.255.255.192[3]: 0
 -192.0.2.0/255.255.255.128[3]: 0
-*192.0.2.0/255.255.255.0[3]: 0" "route lines"
+*192.0.2.0/255.255.255.0[3]: 0"
