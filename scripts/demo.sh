@@ -19,7 +19,7 @@ if [ "$(id -u)" != 0 ]; then
 fi
 
 if [ "${1:-}" != --inside ]; then
-	"$top/scripts/install-deps.sh"
+	"$top/scripts/install-deps.sh" demo
 	cmake -S "$top" -B "$top/build/demo" -G Ninja -DLANX_TESTS=OFF >/dev/null
 	ninja -C "$top/build/demo" lanxroute
 	exec unshare --net --mount --propagation private -- bash "$0" --inside

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Installs what building and testing LanxRoute needs on Debian; safe to run again.
+# Installs what LanxRoute needs on Debian; safe to run again. "install-deps.sh demo" installs only
+# what building and running the demo needs; without it, also what the tests need.
 set -euo pipefail
 
-packages=(
-	cmake ninja-build g++ pkg-config
-	libmnl-dev libcurl4-openssl-dev
-	googletest libgtest-dev libgmock-dev libbenchmark-dev
-	g++-mingw-w64-x86-64-posix wine64 wine
-	python3 iproute2 util-linux procps
-)
+packages=(cmake ninja-build g++ pkg-config libmnl-dev libcurl4-openssl-dev python3 iproute2 util-linux procps)
+if [ "${1:-}" != demo ]; then
+	packages+=(
+		googletest libgtest-dev libgmock-dev libbenchmark-dev
+		g++-mingw-w64-x86-64-posix wine64 wine
+		dpkg-dev lintian mandoc man-db logrotate systemd
+	)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

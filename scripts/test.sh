@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# The test command: installs what is missing, builds the Linux program, the Windows program and the
-# tests (plain and under AddressSanitizer/UndefinedBehaviorSanitizer), and runs every test.
+# The test command: installs what is missing, builds the Linux program and its Debian package, the
+# Windows program and the tests (plain and under AddressSanitizer/UndefinedBehaviorSanitizer), and
+# runs every test.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 
 scripts/install-deps.sh
 
-cmake -S . -B build/linux -G Ninja -DCMAKE_CXX_FLAGS=-Werror -DLANX_WINDOWS_EXE="$top/build/windows/lanxroute.exe"
+cmake -S . -B build/linux -G Ninja -DCMAKE_CXX_FLAGS=-Werror -DLANX_WINDOWS_EXE="$top/build/windows/lanxroute.exe" \
+    -DCMAKE_INSTALL_PREFIX=/usr
 ninja -C build/linux
+(cd build/linux && cpack -G DEB >/dev/null)
 
 cmake -S . -B build/sanitize -G Ninja -DLANX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-Werror
 ninja -C build/sanitize
@@ -21,3 +24,5 @@ ctest --test-dir build/linux -LE e2e -j2 --output-on-failure
 # The end-to-end tests change routing tables and run servers: one at a time, each in its own namespaces.
 # They include the wine tests of build/windows/lanxroute.exe (label wine).
 ctest --test-dir build/linux -L e2e --output-on-failure
+# The package: lintian, the manual page, an installation in a private mount namespace.
+LANX_DEB=$(ls "$top"/build/linux/lanxroute_*_amd64.deb) bash tests/package.sh
