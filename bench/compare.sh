@@ -28,6 +28,10 @@ COUNTRY=${COUNTRY:-DE}
 : "${LANX_UPDATE_ONCE:?LANX_UPDATE_ONCE must name the update_once driver}"
 : "${LANX_ROUTE_COUNT:?LANX_ROUTE_COUNT must name the route_count tool}"
 : "${LANX_MNL_BATCH:?LANX_MNL_BATCH must name the mnl_batch tool}"
+# The tools run from the run's folder: names given relative to here must still find them.
+LANX_UPDATE_ONCE=$(realpath "$LANX_UPDATE_ONCE") LANX_ROUTE_COUNT=$(realpath "$LANX_ROUTE_COUNT")
+LANX_MNL_BATCH=$(realpath "$LANX_MNL_BATCH")
+export LANX_UPDATE_ONCE LANX_ROUTE_COUNT LANX_MNL_BATCH
 
 # Tools and data come before the namespace, which has no network.
 if [ -z "${LANX_IN_NAMESPACE:-}" ]; then
