@@ -47,6 +47,9 @@ static int parse_option(const char* t)
 }
 
 // The list URL after its '@'; 0 when accepted, else the exit status.
+// The server name the last list url gave; a later one releases it.
+static char* parsed_server;
+
 static int parse_list_url(const char* t)
 {
 	const char* host = t;
@@ -58,7 +61,6 @@ static int parse_list_url(const char* t)
 		return 1;
 	}
 	size_t length = static_cast<size_t>(slash - host);
-	// Lives for the process; an earlier copy is dropped, not released.
 	char* server = static_cast<char*>(std::malloc(length + 1));
 	if (!server) {
 		std::fprintf(stderr, "Out of memory for list url %s.\n", t);
@@ -66,7 +68,8 @@ static int parse_list_url(const char* t)
 	}
 	std::memcpy(server, host, length);
 	server[length] = '\0';
-	list_server = server;
+	std::free(parsed_server);
+	list_server = parsed_server = server;
 	list_path = slash;
 	return 0;
 }
