@@ -1,0 +1,23 @@
+#pragma once
+// pppd as this process's own child: started with a notify socket of ours, on which "READY=1" means
+// the link is up, and watched through its pidfd, whose readiness means it has ended.
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+
+struct PppLink {
+	pid_t pid;
+	int pidfd;
+	bool reaped;
+};
+
+// Waits for the ended child; *status (if given) becomes its end as a dial error.
+void reap(PppLink* link, int* status);
+bool child_ended(const PppLink* link);
+// True when sock holds a "READY=1" from the child.
+bool ready_message(int sock);
+// A socket of a name the kernel picks, that name in NOTIFY_SOCKET's notation in *name_text; -1 with errno.
+int notify_socket(char* name_text, size_t size);
+// Starts "pppd call NAME up_sdnotify nopersist", to die with us; 0 or the errno.
+uint32_t spawn_pppd(PppLink* link, const char* name, char* notify);
