@@ -1,5 +1,9 @@
 // The prefix subsystem: the partition, the list text and its loading, the download; dotted addresses.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <fstream>
 #include <random>
 
 #include "prefix/list_download.h"
@@ -22,12 +26,23 @@ std::string nodes()
 	return out.substr(1);
 }
 
-TEST(Log, DottedAddresses)
+TEST(Log, DottedAddressesAndReopening)
 {
 	start_test_log();
 	for (uint32_t a : {net(0, 0, 0, 0), net(1, 2, 3, 4), net(192, 168, 200, 7), net(255, 255, 255, 255)})
 		print_dotted(a), log_write(" ");
 	EXPECT_EQ(log_text(), "0.0.0.0 1.2.3.4 192.168.200.7 255.255.255.255 ");
+	// Reopened under its name after a rename; a name that cannot be opened again keeps the stream.
+	char dir[] = "/tmp/lanx_log_XXXXXX";
+	ASSERT_TRUE(mkdtemp(dir) && chdir(dir) == 0 && log_open("l"));
+	log_write("a\n");
+	EXPECT_TRUE(std::rename("l", "old") == 0 && log_reopen());
+	log_write("b\n");
+	EXPECT_FALSE(std::rename("l", "new") != 0 || mkdir("l", 0700) != 0 || log_reopen());
+	log_write("c\n"), log_flush();
+	auto text = [](const char* name) { std::ifstream f(name); return std::string(std::istreambuf_iterator<char>(f), {}); };
+	EXPECT_EQ(text("old") + text("new"), "a\nb\nc\n");
+	std::system(("rm -r " + std::string(dir)).c_str());
 }
 
 // Random texts of digits (long runs too), separators, signs, white space and other bytes.
