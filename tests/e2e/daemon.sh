@@ -131,4 +131,8 @@ wait_for 15 has "Updated route table successfully" || fail "no cycle on the link
 kill -KILL "$copy"
 { wait "$copy"; } 2>/dev/null || true
 wait_for 10 eval '[ -z "$(pppds)" ]' || fail "pppd outlived a killed copy"
+# A killed copy's word does not keep the next one from running.
+start
+wait_for 15 has "Updated route table successfully" || fail "no copy after a killed one: $(cat lanxroute.log)"
+stop "after a killed copy"
 echo PASS

@@ -81,6 +81,12 @@ cycle -10 missing.txt
 check "404 answer" 1 "List server answered 404
 Updated route table unsuccessfully" "$ours3"
 
+# A FIFO where the static file goes is no file: the cycle neither blocks nor changes anything.
+mkfifo lanxroute.static
+cycle -10 list.txt
+check "FIFO static file" 0 "Updated route table successfully" "$ours3"
+rm lanxroute.static
+
 # Aggregation: 10.100.0.0/22 merges in one pass, absorbing a gap that keeps going to the world;
 # 10.108.0.0/22 needs a second pass. Every other block of ours on the two links is swept.
 list agg.txt 10.100.0.0/24 10.100.1.0/25 10.100.2.0/23 10.108.1.128/25 10.108.2.0/23
