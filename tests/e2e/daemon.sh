@@ -66,8 +66,7 @@ expect "the copy's descriptors 0-3 and 9" "$(readlink /proc/"$pid"/fd/{0,1,2,3,9
 /dev/null
 /dev/null
 /run/LanxRouteShmem"
-expect "the planted file" "$(stat -c '%U %a' /dev/shm/LanxRouteShmem; cat /dev/shm/LanxRouteShmem)" "nobody 600
-ABCD"
+expect "the planted file" "$(stat -c '%U %a' /dev/shm/LanxRouteShmem) $(cat /dev/shm/LanxRouteShmem)" "nobody 600 ABCD"
 via_lanx 10.1.0.0/16 || fail "no route of the first cycle: $(ip -4 route)"
 wait_for 15 cycles 2 || fail "no second cycle: $(cat lanxroute.log)"
 
