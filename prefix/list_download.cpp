@@ -48,6 +48,13 @@ bool grow_list_buffer(char** buffer, uint32_t* capacity, uint32_t received, uint
 	return true;
 }
 
+// The control word's exit bit, or a stop signal to this process: either ends the download as a
+// failed read, so that the list stays as it was.
+bool exit_requested()
+{
+	return control_word_has(CW_EXIT) || process_stop_requested();
+}
+
 } // namespace
 
 char* fetch_list_text()
@@ -77,9 +84,7 @@ char* fetch_list_text()
 		while (announced != 0) {
 			log_write("  len=%x\n", announced);
 			uint32_t delivered = 0;
-			// An exit request ends the download as a failed read: the list stays as it was.
-			if (control_word_has(CW_EXIT) || process_stop_requested() ||
-			    !grow_list_buffer(&buffer, &capacity, received, announced) ||
+			if (exit_requested() || !grow_list_buffer(&buffer, &capacity, received, announced) ||
 			    !http_read(hr, buffer + received, announced, &delivered) ||
 			    delivered != announced) {
 				close_all(hi, hc, hr);
@@ -96,6 +101,12 @@ char* fetch_list_text()
 
 	uint32_t status = http_status(hr);
 	close_all(hi, hc, hr);
+	// An exit request during the download, even one that cut it off before any byte came, is a
+	// failed read: an empty text would sweep every route on the way out.
+	if (exit_requested()) {
+		std::free(buffer);
+		return nullptr;
+	}
 	// An error page or a redirect not followed is not a list: the list stays as it was.
 	if (status != 0 && (status < 200 || status > 299)) {
 		log_write("List server answered %u\n", status);

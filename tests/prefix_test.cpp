@@ -139,10 +139,10 @@ TEST(ListDownload, TextLogAndCalls)
 		EXPECT_EQ(log_text(), "Loading subnet list from http://list.lanx.example/zo-list.txt\n  handles hi=1, hc=2, hr=3\n" + c.log);
 		EXPECT_EQ(fake_http_calls, "connect(1,list.lanx.example) request(2,/zo-list.txt) send(3) " + c.calls + " close(3) close(2) close(1)");
 	}
-	// An exit request ends the download as a failed read.
-	start_test_log(CW_EXIT);
-	fake_http_serve("1.2.3.0/24\n");
-	EXPECT_EQ(fetch_list_text(), nullptr);
+	for (uint32_t status : {200u, 0u}) {	// an exit request ends the download as a failed read, even before any byte
+		start_test_log(CW_EXIT), fake_http_serve("1.2.3.0/24\n"), fake_http_status = status;
+		EXPECT_EQ(fetch_list_text(), nullptr);
+	}
 }
 
 // Rows in turn, each loading the downloaded text and the static file over what the one before
