@@ -140,7 +140,7 @@ TEST(ListDownload, TextLogAndCalls)
 		EXPECT_EQ(fake_http_calls, "connect(1,list.lanx.example) request(2,/zo-list.txt) send(3) " + c.calls + " close(3) close(2) close(1)");
 	}
 	for (uint32_t status : {200u, 0u}) {	// an exit request ends the download as a failed read, even before any byte
-		start_test_log(CW_EXIT), fake_http_serve("1.2.3.0/24\n"), fake_http_status = status;
+		start_test_log(CW_EXIT), fake_http_serve(status ? "1.2.3.0/24\n" : ""), fake_http_status = status;
 		EXPECT_EQ(fetch_list_text(), nullptr);
 	}
 }
