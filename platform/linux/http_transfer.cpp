@@ -88,15 +88,13 @@ void transfer_pump(ListTransfer* r, size_t want)
 
 static bool set_options(ListTransfer* r, const char* url)
 {
+	// A failed append leaves the list as it was, for transfer_close to free.
 	r->headers = curl_slist_append(nullptr, "Pragma: no-cache");
-	curl_slist* more = r->headers ? curl_slist_append(r->headers, "Cache-Control: no-cache") : nullptr;
-	if (more != nullptr)
-		more = answer_conditions(more, url);
-	if (more == nullptr) {
-		r->headers = nullptr;
+	if (r->headers == nullptr || curl_slist_append(r->headers, "Cache-Control: no-cache") == nullptr)
 		return false;
-	}
-	r->headers = more;
+	r->headers = answer_conditions(r->headers, url);
+	if (r->headers == nullptr)
+		return false;
 	CURL* e = r->easy;
 	return curl_easy_setopt(e, CURLOPT_URL, url) == CURLE_OK &&
 	    // Any encoding curl can decode: the text handed on is the same.
