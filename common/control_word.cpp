@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "platform/process.h"
+
 uint32_t* control_word;
 
 uint32_t control_word_read()
@@ -12,4 +14,9 @@ uint32_t control_word_read()
 void control_word_write(uint32_t value)
 {
 	std::atomic_ref<uint32_t>(*control_word).store(value, std::memory_order_relaxed);
+}
+
+bool exit_requested()
+{
+	return control_word_has(CW_EXIT) || process_stop_requested();
 }

@@ -16,12 +16,6 @@
 // The dial-up connection the copy holds, or 0.
 static DialConnection held_connection;
 
-// An exit request: the control word's bit, or a stop signal to this copy.
-static bool exit_requested()
-{
-	return control_word_has(CW_EXIT) || process_stop_requested();
-}
-
 // A rotated log is reopened at the next line the loop writes.
 static void follow_log_rotation()
 {

@@ -8,7 +8,6 @@
 #include "common/log.h"
 #include "common/settings.h"
 #include "platform/http.h"
-#include "platform/process.h"
 
 namespace {
 
@@ -46,13 +45,6 @@ bool grow_list_buffer(char** buffer, uint32_t* capacity, uint32_t received, uint
 	*buffer = block;
 	*capacity = static_cast<uint32_t>(bigger);
 	return true;
-}
-
-// The control word's exit bit, or a stop signal to this process: either ends the download as a
-// failed read, so that the list stays as it was.
-bool exit_requested()
-{
-	return control_word_has(CW_EXIT) || process_stop_requested();
 }
 
 } // namespace
