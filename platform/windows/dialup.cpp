@@ -46,9 +46,6 @@ uint32_t dialup_get_status(DialConnection connection, DialStatus* status)
 	return r;
 }
 
-// The connection whose drop notice could not be registered, or null: the wait asks after it.
-static HRASCONN unnoticed_connection;
-
 // How long a hang-up may take to let go of the port, and how often to look.
 static constexpr DWORD HANG_UP_WAIT_MS = 3000;
 static constexpr DWORD HANG_UP_LOOK_MS = 50;
@@ -56,15 +53,14 @@ static constexpr DWORD HANG_UP_LOOK_MS = 50;
 void dialup_hang_up(DialConnection connection)
 {
 	HRASCONN handle = reinterpret_cast<HRASCONN>(connection);
-	if (handle == unnoticed_connection)
-		unnoticed_connection = NULL;
+	event_unwatch_link(handle);
 	RasHangUpA(handle);
-	// The port is free only once the handle is gone; a redial before that fails.
+	// The port is free only once RAS no longer knows the handle; a redial before that fails.
 	RASCONNSTATUSA record;
 	for (DWORD waited = 0; waited < HANG_UP_WAIT_MS; waited += HANG_UP_LOOK_MS) {
 		std::memset(&record, 0, sizeof record);
 		record.dwSize = sizeof record;
-		if (RasGetConnectStatusA(handle, &record) == ERROR_INVALID_HANDLE)
+		if (RasGetConnectStatusA(handle, &record) != 0)
 			break;
 		Sleep(HANG_UP_LOOK_MS);
 	}
@@ -74,15 +70,5 @@ void dialup_notify_on_drop(DialConnection connection)
 {
 	HRASCONN handle = reinterpret_cast<HRASCONN>(connection);
 	if (RasConnectionNotificationA(handle, disconnection_event_handle(), RASCN_Disconnection) != 0)
-		unnoticed_connection = handle;
-}
-
-bool unnoticed_link_dropped()
-{
-	if (unnoticed_connection == NULL)
-		return false;
-	RASCONNSTATUSA record;
-	std::memset(&record, 0, sizeof record);
-	record.dwSize = sizeof record;
-	return RasGetConnectStatusA(unnoticed_connection, &record) != 0 || record.rasconnstate == RASCS_Disconnected;
+		event_watch_link(handle);
 }

@@ -2,8 +2,11 @@
 // Between the dial-up layer and the wait: the disconnection event for the drop notice, and the
 // look at a link whose notice could not be registered.
 #include <windows.h>
+#include <ras.h>
 
 // Null until event_create succeeded.
 HANDLE disconnection_event_handle();
-// True when the link whose drop notice could not be registered is gone; the wait asks once a pass.
-bool unnoticed_link_dropped();
+// A link whose drop notice could not be registered: the wait asks after it once a pass, until
+// it is unwatched (null watches none).
+void event_watch_link(HRASCONN link);
+void event_unwatch_link(HRASCONN link);

@@ -99,10 +99,38 @@ HANDLE disconnection_event_handle()
 	return disconnection_event;
 }
 
+// The link whose drop notice could not be registered, or null.
+static HRASCONN watched_link;
+
+void event_watch_link(HRASCONN link)
+{
+	watched_link = link;
+}
+
+void event_unwatch_link(HRASCONN link)
+{
+	if (watched_link == link)
+		watched_link = NULL;
+}
+
+// The watched link is gone when RAS no longer knows it or reports it disconnected.
+static bool watched_link_dropped()
+{
+	if (watched_link == NULL)
+		return false;
+	RASCONNSTATUSA record;
+	std::memset(&record, 0, sizeof record);
+	record.dwSize = sizeof record;
+	return RasGetConnectStatusA(watched_link, &record) != 0 || record.rasconnstate == RASCS_Disconnected;
+}
+
 bool event_wait(uint32_t ms)
 {
-	if (unnoticed_link_dropped())
+	// Seen once, as the drop notice would be: the caller hangs the link up.
+	if (watched_link_dropped()) {
+		watched_link = NULL;
 		return true;
+	}
 	return WaitForSingleObject(disconnection_event, ms) == WAIT_OBJECT_0;
 }
 
