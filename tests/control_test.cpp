@@ -102,12 +102,10 @@ TEST(BackgroundCopy, StartAndMainLoopTimeline)
 	const FakeDial busy{0, 678, 0, 0, 0, 0}, up5{0, 0, 5, 0, DIAL_STATE_CONNECTED, 0}, up6{0, 0, 6, 0, DIAL_STATE_CONNECTED, 0};
 	// Every run creates the event first and ends on an exit request; the separator waits for the first flush.
 	const Case cases[] = {
-		{"no entry name: never dials, a drop hangs up nothing", nullptr, {.drops = 2, .exit_on_pause = 3},
-		 CYCLE "> wait 5000\n" CYCLE "> wait 5000\n" CYCLE "> wait 5000\n"},
-		{"failing dials redial every second; the link is hung up at exit", "Link", {.exit_on_pause = 3, .dials = {busy, busy, up5}},
-		 "Dialing Link\n" BUSY "Redialing Link\n> sleep 1000\n" BUSY "Redialing Link\n> sleep 1000\n" UP(5) CYCLE "> wait 5000\n> hangup 5\n"},
-		{"a stop signal ends the wait like an exit request: the link is hung up", "Link", {.stop_on_pause = 1, .dials = {up5}},
-		 "Dialing Link\n" UP(5) CYCLE "> wait 5000\n> hangup 5\n"},
+		{"no entry name: never dials, a drop hangs up nothing; a log renamed away is reopened", nullptr, {.drops = 2, .exit_on_pause = 3, .rotate_on_pause = 1},
+		 CYCLE "> wait 5000\n> rotate\n" CYCLE "> wait 5000\n" CYCLE "> wait 5000\n"},
+		{"failing dials redial every second, a log renamed away is reopened; the link is hung up at exit", "Link", {.exit_on_pause = 3, .rotate_on_pause = 1, .dials = {busy, busy, up5}},
+		 "Dialing Link\n" BUSY "Redialing Link\n> sleep 1000\n" BUSY "> rotate\nRedialing Link\n> sleep 1000\n" UP(5) CYCLE "> wait 5000\n> hangup 5\n"},
 		{"exit requested during the first dial", "Link", {.exit_on_dial = 1, .dials = {busy}}, "Dialing Link\n" BUSY},
 		{"exit requested during a redial's sleep", "Link", {.exit_on_pause = 1, .dials = {busy}},
 		 "Dialing Link\n" BUSY "Redialing Link\n> sleep 1000\n" BUSY},

@@ -50,9 +50,17 @@ bool event_create(int* error) { return note_and_answer("event", fake.event_error
 
 bool process_catch_signals(int* error) { return (*error = fake.signal_error) == 0; }
 
-bool process_stop_requested() { return fake.stop_on_pause != 0 && fake.pauses >= fake.stop_on_pause; }
+bool process_stop_requested() { return false; }
 
-bool process_take_log_reopen() { return false; }
+// A rotation after the pause it is due: what the log holds goes to the timeline, the log is renamed
+// away and its reopening asked for; the timeline reads the new file from its start.
+bool process_take_log_reopen()
+{
+	if (fake.rotate_on_pause == 0 || fake.pauses != fake.rotate_on_pause)
+		return false;
+	std::fflush(log_stream), fake_note("rotate"), fake.rotate_on_pause = 0, fake.log_seen = 0;
+	return std::rename("lanxroute.log", "lanxroute.log.1") == 0;
+}
 
 bool event_wait(uint32_t ms) { return fake.drops >> note_and_count("wait " + std::to_string(ms), &fake.pauses, fake.exit_on_pause) & 1; }
 

@@ -17,7 +17,7 @@ struct Fake {
 	uint32_t word = 0;
 	unsigned drops = 0;				// bit n: a wait that is the n-th pause is signalled
 	size_t exit_on_pause = 0, exit_on_dial = 0;	// the n-th wait or sleep, or dial, sets CW_EXIT (from 1)
-	size_t stop_on_pause = 0;			// from the n-th wait or sleep on, a stop signal is seen
+	size_t rotate_on_pause = 0;			// after the n-th wait or sleep the log is renamed away ("> rotate")
 	std::vector<FakeDial> dials = {};		// the n-th attempt; once used up, the last repeats
 	size_t pauses = 0, dialled = 0, attempts = 0, log_seen = 0;	// counts; log bytes in the timeline
 	// "> wait 5000", "> sleep 1000", "> params NAME" ("unzeroed" when the record came filled),
