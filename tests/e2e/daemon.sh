@@ -78,12 +78,14 @@ printf '10.1.0.0/16\n10.2.0.0/16\n' >www/list.txt
 echo 198.18.0.0/15 >lanxroute.static
 wait_for 15 has "+10.2.0.0/255.255.0.0[$(ifx lanx0)]: 0" || fail "no change line: $(cat lanxroute.log)"
 wait_for 15 via_lanx 10.1.0.0/16 10.2.0.0/16 198.18.0.0/15 || fail "listed routes: $(ip -4 route)"
+fds=$(ls /proc/"$pid"/fd | wc -l)
 
 # The point-to-point Lanx link made anew under another index: the routes follow it.
 ip link del lanx0
 link lanx0 10.0.0.2 peer 10.0.0.1
 wait_for 15 has "+10.2.0.0/255.255.0.0[$(ifx lanx0)]: 0" || fail "no route on the new link: $(cat lanxroute.log)"
 wait_for 15 via_lanx 10.1.0.0/16 10.2.0.0/16 || fail "routes on the new link: $(ip -4 route)"
+expect "descriptors after more cycles that read the static file" "$(ls /proc/"$pid"/fd | wc -l)" "$fds"
 
 # --exit: silent for the invoker; the copy ends with "Exiting".
 lanx --exit
@@ -134,4 +136,3 @@ wait_for 10 eval '[ -z "$(pppds)" ]' || fail "pppd outlived a killed copy"
 start
 wait_for 15 has "Updated route table successfully" || fail "no copy after a killed one: $(cat lanxroute.log)"
 stop "after a killed copy"
-echo PASS

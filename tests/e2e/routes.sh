@@ -96,4 +96,3 @@ check "aggregation" 0 "Updated route table successfully" "10.100.0.0/22 10.0.0.1
 10.108.0.0/24 192.0.2.1 world0
 10.108.0.0/22 10.0.0.1 lanx0
 10.108.1.0/25 192.0.2.1 world0"
-echo PASS
