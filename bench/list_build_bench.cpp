@@ -24,8 +24,8 @@ std::string generated_list(int64_t count)
 		int length = i % 8 == 0 ? 22 : 24;
 		if (length == 22)
 			base = (base + 0x3ff) & ~0x3ffu;
-		int n = std::snprintf(line, sizeof line, "%u.%u.%u.%u/%d\n", base >> 24,
-		    (base >> 16) & 255, (base >> 8) & 255, base & 255, length);
+		int n = std::snprintf(line, sizeof line, "%u.%u.%u.%u/%d\n", base >> 24, (base >> 16) & 255,
+				      (base >> 8) & 255, base & 255, length);
 		text.append(line, static_cast<size_t>(n));
 		base += length == 22 ? 0x400 : 0x200;
 	}
@@ -64,8 +64,11 @@ void BM_ParseAndPartition(benchmark::State& state)
 	reset_prefix_list();
 }
 // The fitted complexity and its RMS tell whether the build stays linear in the line count.
-BENCHMARK(BM_ParseAndPartition)->RangeMultiplier(4)->Range(1 << 14, 1 << 20)->Unit(benchmark::kMillisecond)
-    ->Complexity(benchmark::oN);
+BENCHMARK(BM_ParseAndPartition)
+	->RangeMultiplier(4)
+	->Range(1 << 14, 1 << 20)
+	->Unit(benchmark::kMillisecond)
+	->Complexity(benchmark::oN);
 
 // The whole public list as CIDRs, when the cycle benchmark has fetched it: nearly contiguous,
 // so most lines fuse into the block before them.

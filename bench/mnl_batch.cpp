@@ -56,7 +56,7 @@ static bool send_and_acknowledge(const char* batch, size_t bytes, unsigned reque
 			return false;
 		int left = static_cast<int>(n);
 		for (const nlmsghdr* msg = reinterpret_cast<const nlmsghdr*>(reply); mnl_nlmsg_ok(msg, left);
-		    msg = mnl_nlmsg_next(msg, &left)) {
+		     msg = mnl_nlmsg_next(msg, &left)) {
 			if (msg->nlmsg_type != NLMSG_ERROR)
 				continue;
 			const nlmsgerr* err = static_cast<const nlmsgerr*>(mnl_nlmsg_get_payload(msg));

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
-static std::vector<uint64_t> seen;	// dest << 8 | length
+static std::vector<uint64_t> seen; // dest << 8 | length
 static unsigned wanted_protocol;
 
 static int on_route(const nlmsghdr* nlh, void*)
@@ -22,8 +22,9 @@ static int on_route(const nlmsghdr* nlh, void*)
 		return MNL_CB_OK;
 	uint32_t dest = 0;
 	for (const nlattr* a = static_cast<const nlattr*>(mnl_nlmsg_get_payload_offset(nlh, sizeof *rtm));
-	    mnl_attr_ok(a, static_cast<int>(static_cast<const char*>(mnl_nlmsg_get_payload_tail(nlh)) -
-		reinterpret_cast<const char*>(a))); a = mnl_attr_next(a))
+	     mnl_attr_ok(a, static_cast<int>(static_cast<const char*>(mnl_nlmsg_get_payload_tail(nlh)) -
+					     reinterpret_cast<const char*>(a)));
+	     a = mnl_attr_next(a))
 		if (mnl_attr_get_type(a) == RTA_DST)
 			dest = ntohl(mnl_attr_get_u32(a));
 	seen.push_back(uint64_t{dest} << 8 | rtm->rtm_dst_len);

@@ -11,13 +11,13 @@
 #include <filesystem>
 #include <system_error>
 
-#include "common/settings.h"
-#include "control/command_line.h"
 #include "common/control_word.h"
 #include "common/log.h"
+#include "common/settings.h"
+#include "control/command_line.h"
 #include "platform/net.h"
-#include "routes/gateways.h"
 #include "routes/cycle.h"
+#include "routes/gateways.h"
 
 static long resident_kb()
 {
@@ -83,7 +83,8 @@ int main(int argc, char** argv)
 		result = run_update_cycle();
 		std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
 		if (every > 0 && c % every == 0)
-			log_write("cycle %ld rss %ld fds %ld ms %.1f\n", c, resident_kb(), open_descriptors(), took.count());
+			log_write("cycle %ld rss %ld fds %ld ms %.1f\n", c, resident_kb(), open_descriptors(),
+				  took.count());
 		log_flush();
 	}
 	return result;

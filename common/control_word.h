@@ -17,7 +17,10 @@ extern uint32_t* control_word;
 uint32_t control_word_read();
 void control_word_write(uint32_t value);
 
-inline bool control_word_has(uint32_t bit) { return (control_word_read() & bit) != 0; }
+inline bool control_word_has(uint32_t bit)
+{
+	return (control_word_read() & bit) != 0;
+}
 
 // An exit request: the word's exit bit, or a stop signal to this process.
 bool exit_requested();

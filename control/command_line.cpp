@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "common/control_word.h"
-#include "platform/net.h"
 #include "common/settings.h"
+#include "platform/net.h"
 
 void print_usage()
 {

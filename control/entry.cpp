@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "control/background.h"
 #include "common/control_word.h"
 #include "common/settings.h"
+#include "control/background.h"
 #include "control/command_line.h"
 #include "platform/net.h"
 #include "platform/shared_word.h"
@@ -21,8 +21,7 @@ int entry_point(int argc, char** argv)
 	bool existed = false;
 	int error = 0;
 	if (!shared_word_open(&existed, &error)) {
-		std::fprintf(stderr, "Cannot determine whether LanxRoute is already running (error code %d)\n",
-			     error);
+		std::fprintf(stderr, "Cannot determine whether LanxRoute is already running (error code %d)\n", error);
 		return 1;
 	}
 	uint32_t* word = shared_word_map(&error);

@@ -10,4 +10,7 @@ inline uint32_t host_to_net(uint32_t v)
 	return __builtin_bswap32(v);
 }
 
-inline uint32_t net_to_host(uint32_t v) { return host_to_net(v); }
+inline uint32_t net_to_host(uint32_t v)
+{
+	return host_to_net(v);
+}

@@ -9,9 +9,9 @@ struct RouteRow {
 	uint32_t policy;
 	uint32_t next_hop;
 	uint32_t if_index;
-	uint32_t type;		// 1 other, 3 direct, 4 indirect
-	uint32_t proto;		// 1 other, 2 local, 3 network management (ours)
-	uint32_t age;		// carries the reconciliation marks during a cycle
+	uint32_t type;  // 1 other, 3 direct, 4 indirect
+	uint32_t proto; // 1 other, 2 local, 3 network management (ours)
+	uint32_t age;   // carries the reconciliation marks during a cycle
 	uint32_t next_hop_as;
 	uint32_t metric1;
 	uint32_t metric2;

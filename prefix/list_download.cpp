@@ -61,8 +61,8 @@ char* fetch_list_text()
 	HttpHandle hi = http_open_session();
 	HttpHandle hc = http_connect(hi, list_server);
 	HttpHandle hr = http_open_request(hc, list_path);
-	log_write("  handles hi=%x, hc=%x, hr=%x\n", static_cast<unsigned>(hi),
-	    static_cast<unsigned>(hc), static_cast<unsigned>(hr));
+	log_write("  handles hi=%x, hc=%x, hr=%x\n", static_cast<unsigned>(hi), static_cast<unsigned>(hc),
+		  static_cast<unsigned>(hr));
 
 	if (!http_send_request(hr)) {
 		log_write("Error sending HTTP request: %d\n", http_last_error());
@@ -77,8 +77,7 @@ char* fetch_list_text()
 			log_write("  len=%x\n", announced);
 			uint32_t delivered = 0;
 			if (exit_requested() || !grow_list_buffer(&buffer, &capacity, received, announced) ||
-			    !http_read(hr, buffer + received, announced, &delivered) ||
-			    delivered != announced) {
+			    !http_read(hr, buffer + received, announced, &delivered) || delivered != announced) {
 				close_all(hi, hc, hr);
 				std::free(buffer);
 				return nullptr;

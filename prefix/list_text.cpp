@@ -135,8 +135,7 @@ bool parse_list_text(const char* text)
 		if (is_digit(static_cast<unsigned char>(*line))) {
 			values[4] = DEFAULT_LENGTH;
 			scan_prefix(line, values);
-			if (values[4] >= 0 && values[4] <= 32 &&
-			    !add_prefix(form_address(values), values[4]))
+			if (values[4] >= 0 && values[4] <= 32 && !add_prefix(form_address(values), values[4]))
 				return false;
 		}
 		// The text ends at its first NUL; a line feed beyond it does not count.
@@ -167,7 +166,7 @@ bool load_prefix_list()
 	forget_last_build();
 	reset_prefix_list();
 	bool ok = append_node(0, 0, 0) != nullptr && parse_list_text(text) && parse_list_text(static_text) &&
-	    add_prefix(0xFFFFFFFFu, 32);
+		  add_prefix(0xFFFFFFFFu, 32);
 	if (!ok) {
 		reset_prefix_list();
 		std::free(text);

@@ -76,8 +76,7 @@ static void merge_up()
 {
 	PrefixNode* tail = prefix_list.prev;
 	PrefixNode* before = tail->prev;
-	while (before->listed && before->length == tail->length &&
-	    (tail->base & block_size(tail->length)) != 0) {
+	while (before->listed && before->length == tail->length && (tail->base & block_size(tail->length)) != 0) {
 		before->next = &prefix_list;
 		prefix_list.prev = before;
 		give_node(tail);

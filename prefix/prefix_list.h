@@ -3,7 +3,7 @@
 #include <cstdint>
 
 struct PrefixNode {
-	uint32_t base;		// host order; host bits beyond the length are kept as given
+	uint32_t base; // host order; host bits beyond the length are kept as given
 	int32_t length;
 	uint8_t listed;
 	PrefixNode* prev;
@@ -19,7 +19,10 @@ inline uint32_t block_size(int32_t length)
 	return static_cast<uint32_t>(uint64_t{1} << (32 - length));
 }
 
-inline uint32_t block_mask(int32_t length) { return ~(block_size(length) - 1); }
+inline uint32_t block_mask(int32_t length)
+{
+	return ~(block_size(length) - 1);
+}
 
 // Counts removals and resets, so that a change to a built list can be told.
 extern uint32_t prefix_list_removals;

@@ -34,8 +34,7 @@ int update_routes()
 		aggregate_prefixes();
 
 	// The last node, normally the terminator, never gets a route.
-	for (PrefixNode* node = prefix_list.next; node != &prefix_list && node != prefix_list.prev;
-	     node = node->next) {
+	for (PrefixNode* node = prefix_list.next; node != &prefix_list && node != prefix_list.prev; node = node->next) {
 		if (!node->listed)
 			continue;
 		if (control_word_has(CW_SHOW_LISTED)) {

@@ -8,7 +8,7 @@ if [ "${1:-}" != demo ]; then
 	packages+=(
 		googletest libgtest-dev libgmock-dev libbenchmark-dev
 		g++-mingw-w64-x86-64-posix wine64 wine
-		dpkg-dev lintian mandoc man-db logrotate systemd
+		dpkg-dev lintian mandoc man-db logrotate systemd clang-format
 	)
 fi
 

@@ -8,6 +8,11 @@ cd "$top"
 
 scripts/install-deps.sh
 
+# One format for code and tests: the project's .clang-format, and 120 columns in the shell scripts too.
+git ls-files -z '*.cpp' '*.h' '*.c' | xargs -0 clang-format --dry-run --Werror
+long=$(git ls-files -z '*.sh' | xargs -0 awk '{ gsub(/\t/, "        ") } length > 120 { print FILENAME ":" FNR }')
+[ -z "$long" ] || { echo "over 120 columns: $long"; exit 1; }
+
 cmake -S . -B build/linux -G Ninja -DCMAKE_CXX_FLAGS=-Werror -DLANX_WINDOWS_EXE="$top/build/windows/lanxroute.exe" \
     -DCMAKE_INSTALL_PREFIX=/usr
 ninja -C build/linux

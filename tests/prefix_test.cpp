@@ -22,7 +22,8 @@ std::string nodes()
 	for (PrefixNode* n = prefix_list.next; n != &prefix_list; n = n->next)
 		if (n->listed || n == prefix_list.next)
 			out += std::string(s, std::snprintf(s, sizeof s, " %c%u.%u.%u.%u/%d", n->listed ? '+' : '-',
-			    n->base >> 24, n->base >> 16 & 255, n->base >> 8 & 255, n->base & 255, n->length));
+							    n->base >> 24, n->base >> 16 & 255, n->base >> 8 & 255,
+							    n->base & 255, n->length));
 	return out.substr(1);
 }
 
@@ -40,7 +41,10 @@ TEST(Log, DottedAddressesAndReopening)
 	log_write("b\n");
 	EXPECT_FALSE(std::rename("l", "new") != 0 || mkdir("l", 0700) != 0 || log_reopen());
 	log_write("c\n"), log_flush();
-	auto text = [](const char* name) { std::ifstream f(name); return std::string(std::istreambuf_iterator<char>(f), {}); };
+	auto text = [](const char* name) {
+		std::ifstream f(name);
+		return std::string(std::istreambuf_iterator<char>(f), {});
+	};
 	EXPECT_EQ(text("old") + text("new"), "a\nb\nc\n");
 	std::system(("rm -r " + std::string(dir)).c_str());
 }
@@ -52,7 +56,8 @@ TEST(ListText, ScansAsTheCLibraryDoes)
 	for (int round = 0; round < 100000; round++) {
 		std::string text;
 		for (size_t n = rng() % 24; text.size() < n;)
-			text += rng() % 16 ? std::string(1, "0123456789:./+- \t\n\r9x"[rng() % 21]) : std::to_string(rng()) + std::to_string(rng());
+			text += rng() % 16 ? std::string(1, "0123456789:./+- \t\n\r9x"[rng() % 21])
+					   : std::to_string(rng()) + std::to_string(rng());
 		int32_t mine[5] = {-1, -2, -3, -4, -5}, libc[5] = {-1, -2, -3, -4, -5};
 		scan_prefix(text.c_str(), mine);
 		std::sscanf(text.c_str(), "%d.%d.%d.%d/%d", &libc[0], &libc[1], &libc[2], &libc[3], &libc[4]);
@@ -66,17 +71,18 @@ TEST(ListText, ScansAsTheCLibraryDoes)
 // (the last one among them) is listed exactly when an added prefix holds it.
 TEST(Partition, AscendingPrefixesTileTheSpaceAndSortEveryAddress)
 {
-	reset_prefix_list();	// an empty list: its sentinel reads as an unlisted 0.0.0.0/0
+	reset_prefix_list(); // an empty list: its sentinel reads as an unlisted 0.0.0.0/0
 	ASSERT_TRUE(add_prefix(ip(10, 0, 0, 0), 8) && nodes() == "-0.0.0.0/5 +10.0.0.0/8");
 	std::mt19937 rng(1);
 	auto size = [](int32_t length) { return uint64_t{1} << (32 - length); };
 	for (int round = 0; round < 300; round++) {
-		const bool many = round % 100 == 99;	// past one chunk of nodes
+		const bool many = round % 100 == 99; // past one chunk of nodes
 		const uint32_t centre[3] = {static_cast<uint32_t>(rng()), static_cast<uint32_t>(rng()), 0xFFFFFFFFu};
 		std::vector<std::pair<uint32_t, int32_t>> added;
 		for (uint32_t i = 0, count = many ? 9000 : rng() % 40; i < count; i++) {
 			int32_t length = static_cast<int32_t>(many ? 32 : rng() % 8 ? 8 + rng() % 25 : rng() % 33);
-			uint32_t a = many ? ip(10, 0, 0, 0) + 3 * i : centre[rng() % 3] ^ static_cast<uint32_t>(rng() >> rng() % 32);
+			uint32_t a = many ? ip(10, 0, 0, 0) + 3 * i
+					  : centre[rng() % 3] ^ static_cast<uint32_t>(rng() >> rng() % 32);
 			added.push_back({a & ~static_cast<uint32_t>(size(length) - 1), length});
 		}
 		std::sort(added.begin(), added.end(), [](auto& x, auto& y) { return x.first < y.first; });
@@ -87,13 +93,18 @@ TEST(Partition, AscendingPrefixesTileTheSpaceAndSortEveryAddress)
 			ASSERT_TRUE(add_prefix(a, length) && add_prefix(a, 33) && add_prefix(a, -1));
 		uint64_t at = prefix_list.next->next->base;
 		ASSERT_TRUE(at == 0 || at == 0x80000000u) << nodes();
-		for (PrefixNode *n = prefix_list.next->next, *p = n->prev; n != &prefix_list; at += size(n->length), p = n, n = n->next)
-			ASSERT_TRUE(n->base == at && at % size(n->length) == 0 && (p == prefix_list.next || p->listed != n->listed ||
-			    p->length != n->length || (p->base & size(n->length)) != 0)) << nodes();
+		for (PrefixNode *n = prefix_list.next->next, *p = n->prev; n != &prefix_list;
+		     at += size(n->length), p = n, n = n->next)
+			ASSERT_TRUE(n->base == at && at % size(n->length) == 0 &&
+				    (p == prefix_list.next || p->listed != n->listed || p->length != n->length ||
+				     (p->base & size(n->length)) != 0))
+				<< nodes();
 		for (size_t i = 0; i < added.size() && i < 99; i++) {
-			const uint32_t first = added[i].first, last = first + static_cast<uint32_t>(size(added[i].second) - 1);
+			const uint32_t first = added[i].first,
+				       last = first + static_cast<uint32_t>(size(added[i].second) - 1);
 			for (uint32_t x : {first - 1, first, last, last + 1, static_cast<uint32_t>(rng())}) {
-				bool lanx = std::any_of(added.begin(), added.end(), [&](auto& p) { return (x ^ p.first) < size(p.second); });
+				bool lanx = std::any_of(added.begin(), added.end(),
+							[&](auto& p) { return (x ^ p.first) < size(p.second); });
 				PrefixNode* best = prefix_list.next;
 				for (PrefixNode* n = best; n != &prefix_list; n = n->next)
 					best = (x ^ n->base) < size(n->length) && n->length >= best->length ? n : best;
@@ -107,25 +118,82 @@ TEST(Partition, AscendingPrefixesTileTheSpaceAndSortEveryAddress)
 // "handles" lines, the calls between the send and the closes.
 TEST(ListDownload, TextLogAndCalls)
 {
-	const std::string big(0x1fffe, '0');	// two more bytes fill the first block
-	struct Case { const char* what; std::vector<FakeHttpPiece> pieces; uint32_t status; std::string text, log, calls; } cases[] = {
-	    {"one piece", {{11, "1.2.3.0/24\n"}}, 200, "1.2.3.0/24\n", "  len=b\n\n\n1.2.3.0/24\n\n\n", "query(3) read(3,11) query(3)"},
-	    {"pieces across reads", {{5, "10.0."}, {6, "0.0/8\n"}}, 299, "10.0.0.0/8\n", "  len=5\n  len=6\n\n\n10.0.0.0/8\n\n\n",
-		"query(3) read(3,5) query(3) read(3,6) query(3)"},
-	    {"an error page", {{4, "gone"}}, 404, "(none)", "  len=4\nList server answered 404\n", "query(3) read(3,4) query(3)"},
-	    {"status below 200", {{2, "ok"}}, 199, "(none)", "  len=2\nList server answered 199\n", "query(3) read(3,2) query(3)"},
-	    {"a redirect not followed", {{2, "ok"}}, 300, "(none)", "  len=2\nList server answered 300\n", "query(3) read(3,2) query(3)"},
-	    {"a NUL byte", {{4, std::string("1.2\0", 4)}}, 200, "(none)", "  len=4\nList text holds a NUL byte\n", "query(3) read(3,4) query(3)"},
-	    {"an empty body", {}, 200, "", "Error no data: 0\n\n\n\n\n", "query(3)"},
-	    {"an unreachable server", {{0, ""}}, 0, "", "Error sending HTTP request: 12029\n  server: 'list.lanx.example' path: "
-		"'/zo-list.txt'\nError no data: 12029\n\n\n\n\n", "query(3)"},
-	    {"a later query fails: what came is the text", {{2, "a\n"}, {0, ""}}, 200, "a\n", "  len=2\n\n\na\n\n\n", "query(3) read(3,2) query(3)"},
-	    {"a short read", {{5, "ab"}}, 200, "(none)", "  len=5\n", "query(3) read(3,5)"},
-	    {"a body of 256 MiB: taken", {{2, "ab"}, {0xffffffe, ""}}, 200, "(none)", "  len=2\n  len=ffffffe\n", "query(3) read(3,2) query(3) read(3,268435454)"},
-	    {"growth keeps what came before", {{2, "1."}, {0x1fffe, big}}, 200, "1." + big, "  len=2\n  len=1fffe\n\n\n1." + big + "\n\n",
-		"query(3) read(3,2) query(3) read(3,131070) query(3)"},
-	    {"a body past 256 MiB: refused", {{2, "ab"}, {0xfffffff, ""}}, 200, "(none)", "  len=2\n  len=fffffff\nList text passes 256 MiB\n",
-		"query(3) read(3,2) query(3)"},
+	const std::string big(0x1fffe, '0'); // two more bytes fill the first block
+	struct Case {
+		const char* what;
+		std::vector<FakeHttpPiece> pieces;
+		uint32_t status;
+		std::string text, log, calls;
+	} cases[] = {
+		{"one piece",
+		 {{11, "1.2.3.0/24\n"}},
+		 200,
+		 "1.2.3.0/24\n",
+		 "  len=b\n\n\n1.2.3.0/24\n\n\n",
+		 "query(3) read(3,11) query(3)"},
+		{"pieces across reads",
+		 {{5, "10.0."}, {6, "0.0/8\n"}},
+		 299,
+		 "10.0.0.0/8\n",
+		 "  len=5\n  len=6\n\n\n10.0.0.0/8\n\n\n",
+		 "query(3) read(3,5) query(3) read(3,6) query(3)"},
+		{"an error page",
+		 {{4, "gone"}},
+		 404,
+		 "(none)",
+		 "  len=4\nList server answered 404\n",
+		 "query(3) read(3,4) query(3)"},
+		{"status below 200",
+		 {{2, "ok"}},
+		 199,
+		 "(none)",
+		 "  len=2\nList server answered 199\n",
+		 "query(3) read(3,2) query(3)"},
+		{"a redirect not followed",
+		 {{2, "ok"}},
+		 300,
+		 "(none)",
+		 "  len=2\nList server answered 300\n",
+		 "query(3) read(3,2) query(3)"},
+		{"a NUL byte",
+		 {{4, std::string("1.2\0", 4)}},
+		 200,
+		 "(none)",
+		 "  len=4\nList text holds a NUL byte\n",
+		 "query(3) read(3,4) query(3)"},
+		{"an empty body", {}, 200, "", "Error no data: 0\n\n\n\n\n", "query(3)"},
+		{"an unreachable server",
+		 {{0, ""}},
+		 0,
+		 "",
+		 "Error sending HTTP request: 12029\n  server: 'list.lanx.example' path: "
+		 "'/zo-list.txt'\nError no data: 12029\n\n\n\n\n",
+		 "query(3)"},
+		{"a later query fails: what came is the text",
+		 {{2, "a\n"}, {0, ""}},
+		 200,
+		 "a\n",
+		 "  len=2\n\n\na\n\n\n",
+		 "query(3) read(3,2) query(3)"},
+		{"a short read", {{5, "ab"}}, 200, "(none)", "  len=5\n", "query(3) read(3,5)"},
+		{"a body of 256 MiB: taken",
+		 {{2, "ab"}, {0xffffffe, ""}},
+		 200,
+		 "(none)",
+		 "  len=2\n  len=ffffffe\n",
+		 "query(3) read(3,2) query(3) read(3,268435454)"},
+		{"growth keeps what came before",
+		 {{2, "1."}, {0x1fffe, big}},
+		 200,
+		 "1." + big,
+		 "  len=2\n  len=1fffe\n\n\n1." + big + "\n\n",
+		 "query(3) read(3,2) query(3) read(3,131070) query(3)"},
+		{"a body past 256 MiB: refused",
+		 {{2, "ab"}, {0xfffffff, ""}},
+		 200,
+		 "(none)",
+		 "  len=2\n  len=fffffff\nList text passes 256 MiB\n",
+		 "query(3) read(3,2) query(3)"},
 	};
 	for (const Case& c : cases) {
 		SCOPED_TRACE(c.what);
@@ -136,10 +204,14 @@ TEST(ListDownload, TextLogAndCalls)
 		char* text = fetch_list_text();
 		EXPECT_EQ(text ? text : "(none)", c.text);
 		std::free(text);
-		EXPECT_EQ(log_text(), "Loading subnet list from http://list.lanx.example/zo-list.txt\n  handles hi=1, hc=2, hr=3\n" + c.log);
-		EXPECT_EQ(fake_http_calls, "connect(1,list.lanx.example) request(2,/zo-list.txt) send(3) " + c.calls + " close(3) close(2) close(1)");
+		EXPECT_EQ(
+			log_text(),
+			"Loading subnet list from http://list.lanx.example/zo-list.txt\n  handles hi=1, hc=2, hr=3\n" +
+				c.log);
+		EXPECT_EQ(fake_http_calls, "connect(1,list.lanx.example) request(2,/zo-list.txt) send(3) " + c.calls +
+						   " close(3) close(2) close(1)");
 	}
-	for (uint32_t status : {200u, 0u}) {	// an exit request ends the download as a failed read, even before any byte
+	for (uint32_t status : {200u, 0u}) { // an exit request ends the download as a failed read, even before any byte
 		start_test_log(CW_EXIT), fake_http_serve(status ? "1.2.3.0/24\n" : ""), fake_http_status = status;
 		EXPECT_EQ(fetch_list_text(), nullptr);
 	}
@@ -150,25 +222,51 @@ TEST(ListDownload, TextLogAndCalls)
 // leaves no static file behind.
 TEST(LoadPrefixList, TextsToPartition)
 {
-	struct Case { const char* what; const char* download; uint32_t status; std::string file; const char* nodes; } cases[] = {
-	    {"the downloaded prefixes, then the terminator", "10.0.0.0/8\n", 200, "", "-0.0.0.0/0 +10.0.0.0/8 +255.255.255.255/32"},
-	    {"then the static file; octets do not carry over", "10.1.2.3/32\n", 200, "20/8\n", "-0.0.0.0/0 +10.1.2.3/32 +20.0.0.0/24 +255.255.255.255/32"},
-	    {"a failed download leaves the list as it was", "30.0.0.0/8\n", 404, "40.0.0.0/8\n", "-0.0.0.0/0 +10.1.2.3/32 +20.0.0.0/24 +255.255.255.255/32"},
-	    {"an unreachable server: the static prefixes alone", "", 0, "20.0.0.0/8\n", "-0.0.0.0/0 +20.0.0.0/8 +255.255.255.255/32"},
-	    {"the static text ends at a NUL byte", "", 200, std::string("150.0.0.0/8\n\0" "160.0.0.0/8\n", 24), "-0.0.0.0/0 +150.0.0.0/8 +255.255.255.255/32"},
-	    {"only the first 4096 bytes of the static file", "", 200, std::string(4084, '#') + "\n192.0.0.0/2" "4\n", "-0.0.0.0/0 +192.0.0.0/2"},
-	    {"wider, lower base, same end as the tail: takes its place", "10.255.0.0/16\n10.0.0.0/8", 200, "", "-0.0.0.0/0 +10.0.0.0/8 +255.255.255.255/32"},
-	    {"the halves of the space fuse to 0/0 after the root", "0.0.0.0/1\n128.0.0.0/1", 200, "", "-0.0.0.0/0 +0.0.0.0/0"},
-	    {"host bits are kept and never fuse, not even on a repeat", "10.1.2.3/8\n11.0.0.0/8\n11.0.0.0/8", 200, "", "-0.0.0.0/0 +10.1.2.3/8 +11.0.0.0/8 +255.255.255.255/32"},
-	    {"comments and blank lines", "# the list\n\n \n#1.0.0.0/8\n2.0.0.0/8\n", 200, "", "-0.0.0.0/0 +2.0.0.0/8 +255.255.255.255/32"},
-	    {"CR LF line ends, no final line feed", "1.0.0.0/8\r\n2.0.0.0/8\r\n3.0.0.0/8", 200, "", "-0.0.0.0/0 +1.0.0.0/8 +2.0.0.0/7 +255.255.255.255/32"},
-	    {"':' is no digit", ":1.0.0.0/8\n9.0.0.0:8\n", 200, "", "-0.0.0.0/0 +9.0.0.0/24 +255.255.255.255/32"},
-	    {"no mask is /24", "1.2.3.0\n", 200, "", "-0.0.0.0/0 +1.2.3.0/24 +255.255.255.255/32"},
-	    {"masks above 32 or below 0 add nothing, 32 does", "1.0.0.0/33\n1.0.0.0/-1\n1.2.3.4/32", 200, "", "-0.0.0.0/0 +1.2.3.4/32 +255.255.255.255/32"},
-	    {"mask 0", "0.0.0.0/0", 200, "", "-0.0.0.0/0 +0.0.0.0/0"},
-	    {"an octet above 255 spills into the one before it", "1.2.4.256/32\n", 200, "", "-0.0.0.0/0 +1.2.5.0/32 +255.255.255.255/32"},
-	    {"a malformed line takes the octets before it", "1.2.3.4/32\n5.x\n6.7", 200, "", "-0.0.0.0/0 +1.2.3.4/32 +5.2.3.4/24 +6.7.3.4/24 +255.255.255.255/32"},
-	    {"a line starting with a space or a sign adds nothing", " 1.0.0.0/8\n+2.0.0.0/8\n-3.0.0.0/8\n", 200, "", "-0.0.0.0/0 +255.255.255.255/32"},
+	struct Case {
+		const char* what;
+		const char* download;
+		uint32_t status;
+		std::string file;
+		const char* nodes;
+	} cases[] = {
+		{"the downloaded prefixes, then the terminator", "10.0.0.0/8\n", 200, "",
+		 "-0.0.0.0/0 +10.0.0.0/8 +255.255.255.255/32"},
+		{"then the static file; octets do not carry over", "10.1.2.3/32\n", 200, "20/8\n",
+		 "-0.0.0.0/0 +10.1.2.3/32 +20.0.0.0/24 +255.255.255.255/32"},
+		{"a failed download leaves the list as it was", "30.0.0.0/8\n", 404, "40.0.0.0/8\n",
+		 "-0.0.0.0/0 +10.1.2.3/32 +20.0.0.0/24 +255.255.255.255/32"},
+		{"an unreachable server: the static prefixes alone", "", 0, "20.0.0.0/8\n",
+		 "-0.0.0.0/0 +20.0.0.0/8 +255.255.255.255/32"},
+		{"the static text ends at a NUL byte", "", 200,
+		 std::string("150.0.0.0/8\n\0"
+			     "160.0.0.0/8\n",
+			     24),
+		 "-0.0.0.0/0 +150.0.0.0/8 +255.255.255.255/32"},
+		{"only the first 4096 bytes of the static file", "", 200,
+		 std::string(4084, '#') + "\n192.0.0.0/2"
+					  "4\n",
+		 "-0.0.0.0/0 +192.0.0.0/2"},
+		{"wider, lower base, same end as the tail: takes its place", "10.255.0.0/16\n10.0.0.0/8", 200, "",
+		 "-0.0.0.0/0 +10.0.0.0/8 +255.255.255.255/32"},
+		{"the halves of the space fuse to 0/0 after the root", "0.0.0.0/1\n128.0.0.0/1", 200, "",
+		 "-0.0.0.0/0 +0.0.0.0/0"},
+		{"host bits are kept and never fuse, not even on a repeat", "10.1.2.3/8\n11.0.0.0/8\n11.0.0.0/8", 200,
+		 "", "-0.0.0.0/0 +10.1.2.3/8 +11.0.0.0/8 +255.255.255.255/32"},
+		{"comments and blank lines", "# the list\n\n \n#1.0.0.0/8\n2.0.0.0/8\n", 200, "",
+		 "-0.0.0.0/0 +2.0.0.0/8 +255.255.255.255/32"},
+		{"CR LF line ends, no final line feed", "1.0.0.0/8\r\n2.0.0.0/8\r\n3.0.0.0/8", 200, "",
+		 "-0.0.0.0/0 +1.0.0.0/8 +2.0.0.0/7 +255.255.255.255/32"},
+		{"':' is no digit", ":1.0.0.0/8\n9.0.0.0:8\n", 200, "", "-0.0.0.0/0 +9.0.0.0/24 +255.255.255.255/32"},
+		{"no mask is /24", "1.2.3.0\n", 200, "", "-0.0.0.0/0 +1.2.3.0/24 +255.255.255.255/32"},
+		{"masks above 32 or below 0 add nothing, 32 does", "1.0.0.0/33\n1.0.0.0/-1\n1.2.3.4/32", 200, "",
+		 "-0.0.0.0/0 +1.2.3.4/32 +255.255.255.255/32"},
+		{"mask 0", "0.0.0.0/0", 200, "", "-0.0.0.0/0 +0.0.0.0/0"},
+		{"an octet above 255 spills into the one before it", "1.2.4.256/32\n", 200, "",
+		 "-0.0.0.0/0 +1.2.5.0/32 +255.255.255.255/32"},
+		{"a malformed line takes the octets before it", "1.2.3.4/32\n5.x\n6.7", 200, "",
+		 "-0.0.0.0/0 +1.2.3.4/32 +5.2.3.4/24 +6.7.3.4/24 +255.255.255.255/32"},
+		{"a line starting with a space or a sign adds nothing", " 1.0.0.0/8\n+2.0.0.0/8\n-3.0.0.0/8\n", 200, "",
+		 "-0.0.0.0/0 +255.255.255.255/32"},
 	};
 	for (const Case& c : cases) {
 		SCOPED_TRACE(c.what);

@@ -50,7 +50,8 @@ bool start_dump(uint16_t type)
 		rtm->rtm_table = RT_TABLE_MAIN;
 		scan.row_type = RTM_NEWROUTE;
 	} else {
-		ifaddrmsg* ifa = static_cast<ifaddrmsg*>(netlink_request(request, type, NLM_F_DUMP, scan.seq, sizeof(ifaddrmsg)));
+		ifaddrmsg* ifa = static_cast<ifaddrmsg*>(
+			netlink_request(request, type, NLM_F_DUMP, scan.seq, sizeof(ifaddrmsg)));
 		ifa->ifa_family = AF_INET;
 		scan.row_type = RTM_NEWADDR;
 	}

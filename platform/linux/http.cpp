@@ -15,8 +15,8 @@ enum class HttpKind { unused, session, connection, request };
 
 struct HttpObject {
 	HttpKind kind;
-	char* server;		// connection
-	ListTransfer transfer;	// request
+	char* server;          // connection
+	ListTransfer transfer; // request
 };
 
 // Handles are slot numbers plus one, so 0 stays free for a failed open.

@@ -21,7 +21,7 @@ static size_t buffer_body(char* bytes, size_t size, size_t count, void* data)
 			bigger *= 2;
 		char* grown = static_cast<char*>(std::realloc(r->body, bigger));
 		if (grown == nullptr)
-			return 0;	// curl ends the transfer with a write error
+			return 0; // curl ends the transfer with a write error
 		r->body = grown;
 		r->capacity = bigger;
 	}
@@ -97,26 +97,26 @@ static bool set_options(ListTransfer* r, const char* url)
 		return false;
 	CURL* e = r->easy;
 	return curl_easy_setopt(e, CURLOPT_URL, url) == CURLE_OK &&
-	    // Any encoding curl can decode: the text handed on is the same.
-	    curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "") == CURLE_OK &&
-	    curl_easy_setopt(e, CURLOPT_PORT, 80L) == CURLE_OK &&
-	    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK &&
-	    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http") == CURLE_OK &&
-	    curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0)) == CURLE_OK &&
-	    curl_easy_setopt(e, CURLOPT_HTTPGET, 1L) == CURLE_OK &&
-	    curl_easy_setopt(e, CURLOPT_USERAGENT, "LANXRoute") == CURLE_OK &&
-	    curl_easy_setopt(e, CURLOPT_HTTPHEADER, r->headers) == CURLE_OK &&
-	    curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L) == CURLE_OK &&
-	    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
-	    curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L) == CURLE_OK &&
-	    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, 60L) == CURLE_OK &&
-	    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
-	    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, 60L) == CURLE_OK &&
-	    // The whole download, a dripping server's too, ends within two minutes.
-	    curl_easy_setopt(e, CURLOPT_TIMEOUT, 120L) == CURLE_OK &&
-	    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-	    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, buffer_body) == CURLE_OK &&
-	    curl_easy_setopt(e, CURLOPT_WRITEDATA, r) == CURLE_OK;
+	       // Any encoding curl can decode: the text handed on is the same.
+	       curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "") == CURLE_OK &&
+	       curl_easy_setopt(e, CURLOPT_PORT, 80L) == CURLE_OK &&
+	       curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK &&
+	       curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http") == CURLE_OK &&
+	       curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0)) == CURLE_OK &&
+	       curl_easy_setopt(e, CURLOPT_HTTPGET, 1L) == CURLE_OK &&
+	       curl_easy_setopt(e, CURLOPT_USERAGENT, "LANXRoute") == CURLE_OK &&
+	       curl_easy_setopt(e, CURLOPT_HTTPHEADER, r->headers) == CURLE_OK &&
+	       curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L) == CURLE_OK &&
+	       curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
+	       curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L) == CURLE_OK &&
+	       curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, 60L) == CURLE_OK &&
+	       curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
+	       curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, 60L) == CURLE_OK &&
+	       // The whole download, a dripping server's too, ends within two minutes.
+	       curl_easy_setopt(e, CURLOPT_TIMEOUT, 120L) == CURLE_OK &&
+	       curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+	       curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, buffer_body) == CURLE_OK &&
+	       curl_easy_setopt(e, CURLOPT_WRITEDATA, r) == CURLE_OK;
 }
 
 void transfer_close(ListTransfer* r)
@@ -140,7 +140,6 @@ void transfer_close(ListTransfer* r)
 	std::free(r->url);
 	*r = ListTransfer{};
 }
-
 
 bool transfer_open(ListTransfer* r, char* url)
 {

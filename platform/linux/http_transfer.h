@@ -11,11 +11,11 @@ struct ListTransfer {
 	CURL* easy;
 	CURLM* multi;
 	curl_slist* headers;
-	char* body;		// the whole body received; body[start, end) is not yet read
+	char* body; // the whole body received; body[start, end) is not yet read
 	size_t start, end, capacity;
-	size_t total;		// body bytes ever received
+	size_t total; // body bytes ever received
 	bool sent, done;
-	bool replayed;		// the body is the kept answer, confirmed unchanged
+	bool replayed; // the body is the kept answer, confirmed unchanged
 	CURLcode result;
 };
 

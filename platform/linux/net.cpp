@@ -2,9 +2,7 @@
 
 #include <arpa/inet.h>
 
-void net_startup()
-{
-}
+void net_startup() {}
 
 uint32_t net_inet_addr(const char* text)
 {

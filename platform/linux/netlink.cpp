@@ -74,7 +74,8 @@ bool netlink_open_change()
 	netlink.change_socket = nl;
 	int send_buffer = socket_size(nl, SO_SNDBUF);
 	netlink.change_send_bytes = send_buffer > 2 * static_cast<int>(SEND_OVERHEAD)
-	    ? static_cast<size_t>(send_buffer) - SEND_OVERHEAD : SEND_OVERHEAD;
+					    ? static_cast<size_t>(send_buffer) - SEND_OVERHEAD
+					    : SEND_OVERHEAD;
 	netlink.change_ack_room = static_cast<uint32_t>(std::max(socket_size(nl, SO_RCVBUF), 0)) / ACK_TRUESIZE;
 	return true;
 }

@@ -161,4 +161,3 @@ uint32_t spawn_pppd(PppLink* link, const char* name, char* notify)
 	fcntl(link->pidfd, F_SETFD, FD_CLOEXEC);
 	return 0;
 }
-

@@ -111,8 +111,9 @@ static bool wait_for(uint32_t ms, bool with_event)
 {
 	int64_t deadline = now_ms() + ms;
 	for (;;) {
-		struct pollfd fds[3] = {{stop_signal_fd(), POLLIN, 0}, {with_event ? event_fd : -1, POLLIN, 0},
-		    {with_event ? watched_fd : -1, POLLIN, 0}};
+		struct pollfd fds[3] = {{stop_signal_fd(), POLLIN, 0},
+					{with_event ? event_fd : -1, POLLIN, 0},
+					{with_event ? watched_fd : -1, POLLIN, 0}};
 		int64_t left = deadline - now_ms();
 		if (left < 0)
 			left = 0;

@@ -40,9 +40,11 @@ static ChangeSend out;
 static size_t put_change(char* buf, RouteChange change, const RouteRow* row, uint32_t seq)
 {
 	bool remove = change == ROUTE_DELETE;
-	uint16_t flags = change == ROUTE_CREATE ? NLM_F_CREATE | NLM_F_EXCL : change == ROUTE_REWRITE ? NLM_F_REPLACE : 0;
+	uint16_t flags = change == ROUTE_CREATE    ? NLM_F_CREATE | NLM_F_EXCL
+			 : change == ROUTE_REWRITE ? NLM_F_REPLACE
+						   : 0;
 	rtmsg* rtm = static_cast<rtmsg*>(netlink_request(buf, remove ? RTM_DELROUTE : RTM_NEWROUTE,
-	    static_cast<uint16_t>(flags | NLM_F_ACK), seq, sizeof(rtmsg)));
+							 static_cast<uint16_t>(flags | NLM_F_ACK), seq, sizeof(rtmsg)));
 	rtm->rtm_family = AF_INET;
 	rtm->rtm_dst_len = static_cast<unsigned char>(length_of(row->mask));
 	rtm->rtm_tos = static_cast<unsigned char>(row->policy);
@@ -157,7 +159,7 @@ void routing_apply(const RouteChange* changes, const RouteRow* rows, uint32_t co
 	}
 	// As many requests a send as the send buffer takes and the receive buffer can acknowledge.
 	uint32_t per_send = std::min({MOST_PER_SEND, static_cast<uint32_t>(netlink.change_send_bytes / REQUEST_ROOM),
-	    netlink.change_ack_room});
+				      netlink.change_ack_room});
 	per_send = std::max(per_send, 1u);
 	for (uint32_t first = 0; first < count; first += per_send)
 		send_changes(changes + first, rows + first, std::min(per_send, count - first), statuses + first);

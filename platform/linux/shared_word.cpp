@@ -62,8 +62,7 @@ static bool holds_read_lock(int fd)
 	char line[256];
 	bool held = false;
 	while (std::fgets(line, sizeof line, f))
-		if (std::strncmp(line, "lock:", 5) == 0 && std::strstr(line, " OFDLCK ") &&
-		    std::strstr(line, " READ "))
+		if (std::strncmp(line, "lock:", 5) == 0 && std::strstr(line, " OFDLCK ") && std::strstr(line, " READ "))
 			held = true;
 	std::fclose(f);
 	return held;

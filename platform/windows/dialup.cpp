@@ -1,7 +1,7 @@
 #include "platform/dialup.h"
 
-#include <windows.h>
 #include <ras.h>
+#include <windows.h>
 
 #include <cstring>
 #include <new>

@@ -1,8 +1,8 @@
 #pragma once
 // Between the dial-up layer and the wait: the disconnection event for the drop notice, and the
 // look at a link whose notice could not be registered.
-#include <windows.h>
 #include <ras.h>
+#include <windows.h>
 
 // Null until event_create succeeded.
 HANDLE disconnection_event_handle();

@@ -25,14 +25,14 @@ HttpHandle http_open_session()
 
 HttpHandle http_connect(HttpHandle session, const char* server)
 {
-	return number_of(InternetConnectA(handle_of(session), server, INTERNET_DEFAULT_HTTP_PORT,
-	    nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+	return number_of(InternetConnectA(handle_of(session), server, INTERNET_DEFAULT_HTTP_PORT, nullptr, nullptr,
+					  INTERNET_SERVICE_HTTP, 0, 0));
 }
 
 HttpHandle http_open_request(HttpHandle connection, const char* path)
 {
-	return number_of(HttpOpenRequestA(handle_of(connection), "GET", path, "HTTP/1.0", nullptr,
-	    nullptr, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+	return number_of(HttpOpenRequestA(handle_of(connection), "GET", path, "HTTP/1.0", nullptr, nullptr,
+					  INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
 }
 
 bool http_send_request(HttpHandle request)

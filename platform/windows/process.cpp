@@ -73,8 +73,7 @@ bool process_relaunch(int argc, char** argv, int* error)
 	// The child must find the section new, and holds none of our handles: a pipe it inherited
 	// would keep the invoker's reader waiting for as long as the copy runs.
 	shared_word_close();
-	BOOL ok = CreateProcessA(path, child_line, NULL, NULL, FALSE, DETACHED_PROCESS, NULL, NULL, &startup,
-	    &info);
+	BOOL ok = CreateProcessA(path, child_line, NULL, NULL, FALSE, DETACHED_PROCESS, NULL, NULL, &startup, &info);
 	*error = ok ? 0 : static_cast<int>(GetLastError());
 	if (ok) {
 		CloseHandle(info.hThread);

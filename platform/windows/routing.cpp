@@ -1,11 +1,11 @@
 // The forwarding table through IP Helper.
 #include "platform/routing.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#include <windows.h>
 #include <iphlpapi.h>
 #include <netioapi.h>
+#include <windows.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <cstdlib>
 
@@ -186,7 +186,8 @@ void routing_apply(const RouteChange* changes, const RouteRow* rows, uint32_t co
 {
 	for (uint32_t i = 0; i < count; i++) {
 		const RouteRow* row = &rows[i];
-		statuses[i] = changes[i] == ROUTE_CREATE ? routing_create(row)
-		    : changes[i] == ROUTE_REWRITE ? routing_rewrite(row) : routing_delete(row);
+		statuses[i] = changes[i] == ROUTE_CREATE    ? routing_create(row)
+			      : changes[i] == ROUTE_REWRITE ? routing_rewrite(row)
+							    : routing_delete(row);
 	}
 }

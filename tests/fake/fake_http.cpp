@@ -7,10 +7,14 @@ static size_t next_piece;
 
 static void note(const char* call, HttpHandle handle, const std::string& what = "")
 {
-	fake_http_calls += (fake_http_calls.empty() ? "" : " ") + std::string(call) + "(" + std::to_string(handle) + what + ")";
+	fake_http_calls +=
+		(fake_http_calls.empty() ? "" : " ") + std::string(call) + "(" + std::to_string(handle) + what + ")";
 }
 
-void fake_http_reset() { fake_http_serve(""); }
+void fake_http_reset()
+{
+	fake_http_serve("");
+}
 
 void fake_http_serve(const char* body)
 {
@@ -21,10 +25,25 @@ void fake_http_serve(const char* body)
 	next_piece = 0;
 }
 
-HttpHandle http_open_session() { return 1; }
-HttpHandle http_connect(HttpHandle session, const char* server) { note("connect", session, std::string(",") + server); return 2; }
-HttpHandle http_open_request(HttpHandle connection, const char* path) { note("request", connection, std::string(",") + path); return 3; }
-bool http_send_request(HttpHandle request) { note("send", request); return fake_http_status != 0; }
+HttpHandle http_open_session()
+{
+	return 1;
+}
+HttpHandle http_connect(HttpHandle session, const char* server)
+{
+	note("connect", session, std::string(",") + server);
+	return 2;
+}
+HttpHandle http_open_request(HttpHandle connection, const char* path)
+{
+	note("request", connection, std::string(",") + path);
+	return 3;
+}
+bool http_send_request(HttpHandle request)
+{
+	note("send", request);
+	return fake_http_status != 0;
+}
 
 bool http_query_data_available(HttpHandle request, uint32_t* announced)
 {
@@ -40,10 +59,20 @@ bool http_query_data_available(HttpHandle request, uint32_t* announced)
 bool http_read(HttpHandle request, void* buffer, uint32_t count, uint32_t* delivered)
 {
 	note("read", request, "," + std::to_string(count));
-	*delivered = static_cast<uint32_t>(fake_http_pieces[next_piece - 1].second.copy(static_cast<char*>(buffer), count));
+	*delivered =
+		static_cast<uint32_t>(fake_http_pieces[next_piece - 1].second.copy(static_cast<char*>(buffer), count));
 	return true;
 }
 
-uint32_t http_status(HttpHandle) { return fake_http_status; }
-void http_close_handle(HttpHandle handle) { note("close", handle); }
-int http_last_error() { return fake_http_status != 0 ? 0 : 12029; }
+uint32_t http_status(HttpHandle)
+{
+	return fake_http_status;
+}
+void http_close_handle(HttpHandle handle)
+{
+	note("close", handle);
+}
+int http_last_error()
+{
+	return fake_http_status != 0 ? 0 : 12029;
+}

@@ -37,20 +37,36 @@ static size_t note_and_count(const std::string& what, size_t* count, size_t exit
 	return *count;
 }
 
-bool shared_word_open(bool* existed, int* error) { *existed = fake.existed; return (*error = fake.open_error) == 0; }
+bool shared_word_open(bool* existed, int* error)
+{
+	*existed = fake.existed;
+	return (*error = fake.open_error) == 0;
+}
 
-uint32_t* shared_word_map(int* error) { return (*error = fake.map_error) == 0 ? &fake.word : nullptr; }
+uint32_t* shared_word_map(int* error)
+{
+	return (*error = fake.map_error) == 0 ? &fake.word : nullptr;
+}
 
 bool process_relaunch(int argc, char**, int* error)
 {
 	return note_and_answer("relaunch " + std::to_string(argc) + " arguments", fake.relaunch_error, error);
 }
 
-bool event_create(int* error) { return note_and_answer("event", fake.event_error, error); }
+bool event_create(int* error)
+{
+	return note_and_answer("event", fake.event_error, error);
+}
 
-bool process_catch_signals(int* error) { return (*error = fake.signal_error) == 0; }
+bool process_catch_signals(int* error)
+{
+	return (*error = fake.signal_error) == 0;
+}
 
-bool process_stop_requested() { return false; }
+bool process_stop_requested()
+{
+	return false;
+}
 
 // A rotation after the pause it is due: what the log holds goes to the timeline, the log is renamed
 // away and its reopening asked for; the timeline reads the new file from its start.
@@ -62,11 +78,20 @@ bool process_take_log_reopen()
 	return std::rename("lanxroute.log", "lanxroute.log.1") == 0;
 }
 
-bool event_wait(uint32_t ms) { return fake.drops >> note_and_count("wait " + std::to_string(ms), &fake.pauses, fake.exit_on_pause) & 1; }
+bool event_wait(uint32_t ms)
+{
+	return fake.drops >> note_and_count("wait " + std::to_string(ms), &fake.pauses, fake.exit_on_pause) & 1;
+}
 
-void process_sleep(uint32_t ms) { note_and_count("sleep " + std::to_string(ms), &fake.pauses, fake.exit_on_pause); }
+void process_sleep(uint32_t ms)
+{
+	note_and_count("sleep " + std::to_string(ms), &fake.pauses, fake.exit_on_pause);
+}
 
-static const FakeDial& attempt() { return fake.dials.at(std::min(fake.attempts, fake.dials.size()) - 1); }
+static const FakeDial& attempt()
+{
+	return fake.dials.at(std::min(fake.attempts, fake.dials.size()) - 1);
+}
 
 uint32_t dialup_get_entry_params(DialParams* params)
 {
@@ -79,7 +104,7 @@ uint32_t dialup_get_entry_params(DialParams* params)
 uint32_t dialup_dial(DialParams* params, DialConnection* connection)
 {
 	note_and_count(std::string("dial ") + params->entry_name, &fake.dialled, fake.exit_on_dial);
-	*connection = attempt().handle ? attempt().handle : *connection;	// a handle of 0 leaves it as it was
+	*connection = attempt().handle ? attempt().handle : *connection; // a handle of 0 leaves it as it was
 	return attempt().dial;
 }
 
@@ -87,10 +112,16 @@ uint32_t dialup_get_status(DialConnection connection, DialStatus* status)
 {
 	fake_note("status " + std::to_string(connection));
 	status->state = attempt().state;
-	status->error = attempt().error ? attempt().error : status->error;	// an error of 0 leaves it as it was
+	status->error = attempt().error ? attempt().error : status->error; // an error of 0 leaves it as it was
 	return attempt().status;
 }
 
-void dialup_hang_up(DialConnection connection) { fake_note("hangup " + std::to_string(connection)); }
+void dialup_hang_up(DialConnection connection)
+{
+	fake_note("hangup " + std::to_string(connection));
+}
 
-void dialup_notify_on_drop(DialConnection connection) { fake_note("notify " + std::to_string(connection)); }
+void dialup_notify_on_drop(DialConnection connection)
+{
+	fake_note("notify " + std::to_string(connection));
+}

@@ -8,18 +8,23 @@
 
 // One dial-up attempt, begun by a read of the entry's parameters: a nonzero result fails its step;
 // the dial hands back a nonzero handle, also when it fails; the status query writes a nonzero error.
-struct FakeDial { uint32_t params, dial; DialConnection handle; uint32_t status, state, error; };
+struct FakeDial {
+	uint32_t params, dial;
+	DialConnection handle;
+	uint32_t status, state, error;
+};
 
 // Zeroed, everything succeeds and nothing is recorded; the test points control_word at word.
 struct Fake {
-	int open_error = 0, map_error = 0, relaunch_error = 0, event_error = 0, signal_error = 0;	// nonzero fails that call
-	bool existed = false;				// another copy holds the shared word
+	int open_error = 0, map_error = 0, relaunch_error = 0, event_error = 0,
+	    signal_error = 0; // nonzero fails that call
+	bool existed = false; // another copy holds the shared word
 	uint32_t word = 0;
-	unsigned drops = 0;				// bit n: a wait that is the n-th pause is signalled
-	size_t exit_on_pause = 0, exit_on_dial = 0;	// the n-th wait or sleep, or dial, sets CW_EXIT (from 1)
-	size_t rotate_on_pause = 0;			// after the n-th wait or sleep the log is renamed away ("> rotate")
-	std::vector<FakeDial> dials = {};		// the n-th attempt; once used up, the last repeats
-	size_t pauses = 0, dialled = 0, attempts = 0, log_seen = 0;	// counts; log bytes in the timeline
+	unsigned drops = 0;                         // bit n: a wait that is the n-th pause is signalled
+	size_t exit_on_pause = 0, exit_on_dial = 0; // the n-th wait or sleep, or dial, sets CW_EXIT (from 1)
+	size_t rotate_on_pause = 0;                 // after the n-th wait or sleep the log is renamed away ("> rotate")
+	std::vector<FakeDial> dials = {};           // the n-th attempt; once used up, the last repeats
+	size_t pauses = 0, dialled = 0, attempts = 0, log_seen = 0; // counts; log bytes in the timeline
 	// "> wait 5000", "> sleep 1000", "> params NAME" ("unzeroed" when the record came filled),
 	// "> dial NAME", "> status H", "> hangup H", "> notify H", "> event", "> relaunch N arguments"
 	std::string timeline = {};

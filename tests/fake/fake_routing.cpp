@@ -16,8 +16,14 @@ static bool serve(const std::vector<Row>& table, char which, Row** rows, uint32_
 	return ++fake_routing.blocks_outstanding > 0;
 }
 
-bool routing_fetch_routes(RouteRow** r, uint32_t* n, uint32_t*, FetchStep* s) { return serve(fake_routing.routes, 'r', r, n, s); }
-bool routing_fetch_addresses(AddressRow** r, uint32_t* n, uint32_t*, FetchStep* s) { return serve(fake_routing.addresses, 'a', r, n, s); }
+bool routing_fetch_routes(RouteRow** r, uint32_t* n, uint32_t*, FetchStep* s)
+{
+	return serve(fake_routing.routes, 'r', r, n, s);
+}
+bool routing_fetch_addresses(AddressRow** r, uint32_t* n, uint32_t*, FetchStep* s)
+{
+	return serve(fake_routing.addresses, 'a', r, n, s);
+}
 
 void routing_free(void* rows)
 {
