@@ -1,11 +1,11 @@
 // The forwarding table through IP Helper.
 #include "platform/routing.h"
 
-#include <iphlpapi.h>
-#include <netioapi.h>
-#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <windows.h>
+#include <iphlpapi.h>
+#include <netioapi.h>
 
 #include <cstdlib>
 

@@ -2,13 +2,13 @@
  * out of order; refuses a created route below the interface metric (as Windows since Vista) or not
  * of network management; appends every write to "iphlpapi.calls" in the current folder. */
 #define _WIN32_WINNT 0x0600
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
 #include <iphlpapi.h>
 #include <netioapi.h>
 #include <stdio.h>
 #include <string.h>
-#include <windows.h>
-#include <winsock2.h>
-#include <ws2tcpip.h>
 
 #define METRIC 25
 #define A(a, b, c, d) ((DWORD)(a) | (DWORD)(b) << 8 | (DWORD)(c) << 16 | (DWORD)(d) << 24)
