@@ -14,7 +14,7 @@
 #include "routes/cycle.h"
 
 // The dial-up connection the copy holds, or 0.
-static DialConnection held_connection;
+static DialHandle held_connection;
 
 // A rotated log is reopened at the next line the loop writes.
 static void follow_log_rotation()
@@ -46,7 +46,7 @@ int background_copy()
 		world_gateway = net_inet_addr(world_gateway_text);
 	}
 	int error = 0;
-	if (!event_create(&error)) {
+	if (!dialup_event_create(&error)) {
 		log_write("CreateEvent(^): %d\n", error);
 		return 1;
 	}
@@ -87,7 +87,7 @@ int main_loop()
 		run_update_cycle();
 
 		// A drop ends the wait early: the dead link is hung up and the next pass redials.
-		if (event_wait(5000) && held_connection != 0) {
+		if (dialup_wait_for_drop(5000) && held_connection != 0) {
 			dialup_hang_up(held_connection);
 			held_connection = 0;
 		}

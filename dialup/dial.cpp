@@ -4,7 +4,7 @@
 
 #include "common/log.h"
 
-DialConnection dial_connection(const char* entry_name)
+DialHandle dial_connection(const char* entry_name)
 {
 	DialParams params;
 	std::memset(&params, 0, sizeof params);
@@ -17,7 +17,7 @@ DialConnection dial_connection(const char* entry_name)
 		return 0;
 	}
 
-	DialConnection connection = 0;
+	DialHandle connection = 0;
 	r = dialup_dial(&params, &connection);
 	if (r != 0) {
 		if (connection != 0)

@@ -3,4 +3,4 @@
 #include "platform/dialup.h"
 
 // A working connection, or 0 after its failure line.
-DialConnection dial_connection(const char* entry_name);
+DialHandle dial_connection(const char* entry_name);

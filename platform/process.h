@@ -1,15 +1,9 @@
 #pragma once
-// Relaunching detached, the disconnection event, waiting and sleeping.
+// Relaunching detached, sleeping, and the signals an operator sends.
 #include <cstdint>
 
 // Starts this program again, detached, with argv plus "--no-fork". false with *error when it cannot.
 bool process_relaunch(int argc, char** argv, int* error);
-
-// The disconnection event; false with *error when it cannot be created.
-bool event_create(int* error);
-// Waits up to ms for the event: true when it was signalled (and is reset by the wait). A stop
-// request ends the wait at once, unsignalled.
-bool event_wait(uint32_t ms);
 
 // Waits up to ms; a stop request ends the sleep at once.
 void process_sleep(uint32_t ms);

@@ -21,7 +21,7 @@ extern char** environ;
 static constexpr const char* PPPD = "/usr/sbin/pppd";
 
 // Sets *status to the child's end as a dial error: its exit status, or 128 + the signal.
-void reap(PppLink* link, int* status)
+void pppd_reap(PppLink* link, int* status)
 {
 	int ws = 0;
 	while (waitpid(link->pid, &ws, 0) < 0 && errno == EINTR) {
@@ -40,14 +40,14 @@ void reap(PppLink* link, int* status)
 	}
 }
 
-bool child_ended(const PppLink* link)
+bool pppd_ended(const PppLink* link)
 {
 	struct pollfd p = {link->pidfd, POLLIN, 0};
 	return poll(&p, 1, 0) > 0;
 }
 
 // A datagram that says the link is up, from a process of our own user.
-bool ready_message(int sock)
+bool pppd_ready(int sock)
 {
 	char data[512];
 	char control[CMSG_SPACE(sizeof(struct ucred))];
@@ -87,7 +87,7 @@ bool ready_message(int sock)
 // The abstract socket pppd reports to; its name in NOTIFY_SOCKET's notation in *name_text.
 // The kernel picks the name (autobind): a name of our own choosing could be bound first by
 // any local user, and no dial would ever succeed.
-int notify_socket(char* name_text, size_t size)
+int pppd_notify_socket(char* name_text, size_t size)
 {
 	int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
 	if (sock < 0)
@@ -112,7 +112,7 @@ int notify_socket(char* name_text, size_t size)
 }
 
 // The parent's environment with our NOTIFY_SOCKET in place of any inherited one.
-char** child_environment(char* notify)
+static char** child_environment(char* notify)
 {
 	size_t n = 0;
 	while (environ[n] != nullptr)
@@ -129,7 +129,7 @@ char** child_environment(char* notify)
 	return env;
 }
 
-uint32_t spawn_pppd(PppLink* link, const char* name, char* notify)
+uint32_t pppd_spawn(PppLink* link, const char* name, char* notify)
 {
 	char** env = child_environment(notify);
 	if (env == nullptr)
@@ -155,7 +155,7 @@ uint32_t spawn_pppd(PppLink* link, const char* name, char* notify)
 		// Without a pidfd the link could not be watched: end it at once.
 		r = errno;
 		kill(link->pid, SIGKILL);
-		reap(link, nullptr);
+		pppd_reap(link, nullptr);
 		return static_cast<uint32_t>(r);
 	}
 	fcntl(link->pidfd, F_SETFD, FD_CLOEXEC);

@@ -13,11 +13,11 @@ struct PppLink {
 };
 
 // Waits for the ended child; *status (if given) becomes its end as a dial error.
-void reap(PppLink* link, int* status);
-bool child_ended(const PppLink* link);
+void pppd_reap(PppLink* link, int* status);
+bool pppd_ended(const PppLink* link);
 // True when sock holds a "READY=1" from the child.
-bool ready_message(int sock);
+bool pppd_ready(int sock);
 // A socket of a name the kernel picks, that name in NOTIFY_SOCKET's notation in *name_text; -1 with errno.
-int notify_socket(char* name_text, size_t size);
+int pppd_notify_socket(char* name_text, size_t size);
 // Starts "pppd call NAME up_sdnotify nopersist", to die with us; 0 or the errno.
-uint32_t spawn_pppd(PppLink* link, const char* name, char* notify);
+uint32_t pppd_spawn(PppLink* link, const char* name, char* notify);

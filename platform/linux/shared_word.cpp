@@ -18,7 +18,6 @@ static const char* word_path()
 	return geteuid() == 0 ? "/run/LanxRouteShmem" : "/dev/shm/LanxRouteShmem";
 }
 // Where a relaunching parent hands its locked descriptor to the child.
-static const int handed_fd = 3;
 static int word_fd = -1;
 
 int shared_word_descriptor()
@@ -73,9 +72,9 @@ static bool holds_read_lock(int fd)
 static bool adopt_handed_word()
 {
 	struct stat handed, named;
-	if (fstat(handed_fd, &handed) != 0 || refusal(handed) != 0 || handed.st_size < 4)
+	if (fstat(HANDED_WORD_FD, &handed) != 0 || refusal(handed) != 0 || handed.st_size < 4)
 		return false;
-	int flags = fcntl(handed_fd, F_GETFL);
+	int flags = fcntl(HANDED_WORD_FD, F_GETFL);
 	if (flags < 0 || (flags & O_ACCMODE) != O_RDWR)
 		return false;
 	int fd = open(word_path(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -83,11 +82,11 @@ static bool adopt_handed_word()
 		return false;
 	bool same = fstat(fd, &named) == 0 && named.st_dev == handed.st_dev && named.st_ino == handed.st_ino;
 	close(fd);
-	if (!same || !holds_read_lock(handed_fd))
+	if (!same || !holds_read_lock(HANDED_WORD_FD))
 		return false;
-	if (fcntl(handed_fd, F_SETFD, FD_CLOEXEC) != 0)
+	if (fcntl(HANDED_WORD_FD, F_SETFD, FD_CLOEXEC) != 0)
 		return false;
-	word_fd = handed_fd;
+	word_fd = HANDED_WORD_FD;
 	return true;
 }
 

@@ -1,8 +1,11 @@
-// SIGTERM and SIGINT ask the copy to stop; SIGHUP asks it to reopen its log.
+// SIGTERM and SIGINT ask the copy to stop; SIGHUP asks it to reopen its log. Every wait of the
+// copy ends on a stop request.
 #include "platform/process.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -70,4 +73,29 @@ bool process_take_log_reopen()
 int stop_signal_fd()
 {
 	return signals.wake_fd;
+}
+
+int64_t now_ms()
+{
+	struct timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool wait_unless_stopped(int fd, uint32_t ms)
+{
+	int64_t deadline = now_ms() + ms;
+	for (;;) {
+		struct pollfd fds[2] = {{signals.wake_fd, POLLIN, 0}, {fd, POLLIN, 0}};
+		int64_t left = deadline - now_ms();
+		int n = poll(fds, 2, left > 0 ? static_cast<int>(left) : 0);
+		if (n < 0 && errno == EINTR)
+			continue;
+		return n > 0 && fds[0].revents == 0;
+	}
+}
+
+void process_sleep(uint32_t ms)
+{
+	wait_unless_stopped(-1, ms);
 }

@@ -1,3 +1,5 @@
+// Dial-up through RAS: the default phonebook's entries, RasDialA, and the disconnection event that
+// RasConnectionNotificationA signals when the held link drops.
 #include "platform/dialup.h"
 
 #include <ras.h>
@@ -6,7 +8,13 @@
 #include <cstring>
 #include <new>
 
-#include "platform/windows/disconnection_event.h"
+// The disconnection event, and the link whose drop notice could not be registered (the wait asks
+// after it once a pass), or null.
+struct DropWatch {
+	HANDLE event;
+	HRASCONN unnotified_link;
+};
+static DropWatch drop_watch;
 
 static_assert(sizeof(RASDIALPARAMSA) <= sizeof(DialParams::platform_record));
 static_assert(alignof(RASDIALPARAMSA) <= alignof(DialParams));
@@ -27,15 +35,15 @@ uint32_t dialup_get_entry_params(DialParams* params)
 	return RasGetEntryDialParamsA(NULL, record, &password);
 }
 
-uint32_t dialup_dial(DialParams* params, DialConnection* connection)
+uint32_t dialup_dial(DialParams* params, DialHandle* connection)
 {
 	HRASCONN handle = NULL;
 	DWORD r = RasDialA(NULL, NULL, dial_record(params), 0, NULL, &handle);
-	*connection = reinterpret_cast<DialConnection>(handle);
+	*connection = reinterpret_cast<DialHandle>(handle);
 	return r;
 }
 
-uint32_t dialup_get_status(DialConnection connection, DialStatus* status)
+uint32_t dialup_get_status(DialHandle connection, DialStatus* status)
 {
 	RASCONNSTATUSA record;
 	std::memset(&record, 0, sizeof record);
@@ -50,10 +58,11 @@ uint32_t dialup_get_status(DialConnection connection, DialStatus* status)
 static constexpr DWORD HANG_UP_WAIT_MS = 3000;
 static constexpr DWORD HANG_UP_LOOK_MS = 50;
 
-void dialup_hang_up(DialConnection connection)
+void dialup_hang_up(DialHandle connection)
 {
 	HRASCONN handle = reinterpret_cast<HRASCONN>(connection);
-	event_unwatch_link(handle);
+	if (drop_watch.unnotified_link == handle)
+		drop_watch.unnotified_link = NULL;
 	RasHangUpA(handle);
 	// The port is free only once RAS no longer knows the handle; a redial before that fails.
 	RASCONNSTATUSA record;
@@ -66,9 +75,41 @@ void dialup_hang_up(DialConnection connection)
 	}
 }
 
-void dialup_notify_on_drop(DialConnection connection)
+bool dialup_event_create(int* error)
+{
+	drop_watch.event = CreateEventA(NULL, FALSE, FALSE, NULL);
+	if (drop_watch.event == NULL) {
+		*error = static_cast<int>(GetLastError());
+		return false;
+	}
+	return true;
+}
+
+void dialup_notify_on_drop(DialHandle connection)
 {
 	HRASCONN handle = reinterpret_cast<HRASCONN>(connection);
-	if (RasConnectionNotificationA(handle, disconnection_event_handle(), RASCN_Disconnection) != 0)
-		event_watch_link(handle);
+	if (RasConnectionNotificationA(handle, drop_watch.event, RASCN_Disconnection) != 0)
+		drop_watch.unnotified_link = handle;
+}
+
+// The link is gone when RAS no longer knows it or reports it disconnected.
+static bool unnotified_link_dropped()
+{
+	if (drop_watch.unnotified_link == NULL)
+		return false;
+	RASCONNSTATUSA record;
+	std::memset(&record, 0, sizeof record);
+	record.dwSize = sizeof record;
+	return RasGetConnectStatusA(drop_watch.unnotified_link, &record) != 0 ||
+	       record.rasconnstate == RASCS_Disconnected;
+}
+
+bool dialup_wait_for_drop(uint32_t ms)
+{
+	// Seen once, as the drop notice would be: the caller hangs the link up.
+	if (unnotified_link_dropped()) {
+		drop_watch.unnotified_link = NULL;
+		return true;
+	}
+	return WaitForSingleObject(drop_watch.event, ms) == WAIT_OBJECT_0;
 }

@@ -1,3 +1,4 @@
+// Relaunching detached through CreateProcessA, and the sleep; a detached copy takes no signals.
 #include "platform/process.h"
 
 #include <windows.h>
@@ -6,10 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/windows/disconnection_event.h"
 #include "platform/windows/shared_word_handle.h"
-
-static HANDLE disconnection_event;
 
 // Appends arg to line, quoted so that the C runtime reads it back as the same one argument:
 // backslashes count only before a quote, and each quote is escaped. Gives the new end.
@@ -81,56 +79,6 @@ bool process_relaunch(int argc, char** argv, int* error)
 	}
 	std::free(child_line);
 	return ok != FALSE;
-}
-
-bool event_create(int* error)
-{
-	disconnection_event = CreateEventA(NULL, FALSE, FALSE, NULL);
-	if (disconnection_event == NULL) {
-		*error = static_cast<int>(GetLastError());
-		return false;
-	}
-	return true;
-}
-
-HANDLE disconnection_event_handle()
-{
-	return disconnection_event;
-}
-
-// The link whose drop notice could not be registered, or null.
-static HRASCONN watched_link;
-
-void event_watch_link(HRASCONN link)
-{
-	watched_link = link;
-}
-
-void event_unwatch_link(HRASCONN link)
-{
-	if (watched_link == link)
-		watched_link = NULL;
-}
-
-// The watched link is gone when RAS no longer knows it or reports it disconnected.
-static bool watched_link_dropped()
-{
-	if (watched_link == NULL)
-		return false;
-	RASCONNSTATUSA record;
-	std::memset(&record, 0, sizeof record);
-	record.dwSize = sizeof record;
-	return RasGetConnectStatusA(watched_link, &record) != 0 || record.rasconnstate == RASCS_Disconnected;
-}
-
-bool event_wait(uint32_t ms)
-{
-	// Seen once, as the drop notice would be: the caller hangs the link up.
-	if (watched_link_dropped()) {
-		watched_link = NULL;
-		return true;
-	}
-	return WaitForSingleObject(disconnection_event, ms) == WAIT_OBJECT_0;
 }
 
 void process_sleep(uint32_t ms)

@@ -53,7 +53,7 @@ bool process_relaunch(int argc, char**, int* error)
 	return note_and_answer("relaunch " + std::to_string(argc) + " arguments", fake.relaunch_error, error);
 }
 
-bool event_create(int* error)
+bool dialup_event_create(int* error)
 {
 	return note_and_answer("event", fake.event_error, error);
 }
@@ -78,7 +78,7 @@ bool process_take_log_reopen()
 	return std::rename("lanxroute.log", "lanxroute.log.1") == 0;
 }
 
-bool event_wait(uint32_t ms)
+bool dialup_wait_for_drop(uint32_t ms)
 {
 	return fake.drops >> note_and_count("wait " + std::to_string(ms), &fake.pauses, fake.exit_on_pause) & 1;
 }
@@ -101,14 +101,14 @@ uint32_t dialup_get_entry_params(DialParams* params)
 	return attempt().params;
 }
 
-uint32_t dialup_dial(DialParams* params, DialConnection* connection)
+uint32_t dialup_dial(DialParams* params, DialHandle* connection)
 {
 	note_and_count(std::string("dial ") + params->entry_name, &fake.dialled, fake.exit_on_dial);
 	*connection = attempt().handle ? attempt().handle : *connection; // a handle of 0 leaves it as it was
 	return attempt().dial;
 }
 
-uint32_t dialup_get_status(DialConnection connection, DialStatus* status)
+uint32_t dialup_get_status(DialHandle connection, DialStatus* status)
 {
 	fake_note("status " + std::to_string(connection));
 	status->state = attempt().state;
@@ -116,12 +116,12 @@ uint32_t dialup_get_status(DialConnection connection, DialStatus* status)
 	return attempt().status;
 }
 
-void dialup_hang_up(DialConnection connection)
+void dialup_hang_up(DialHandle connection)
 {
 	fake_note("hangup " + std::to_string(connection));
 }
 
-void dialup_notify_on_drop(DialConnection connection)
+void dialup_notify_on_drop(DialHandle connection)
 {
 	fake_note("notify " + std::to_string(connection));
 }

@@ -10,7 +10,7 @@
 // the dial hands back a nonzero handle, also when it fails; the status query writes a nonzero error.
 struct FakeDial {
 	uint32_t params, dial;
-	DialConnection handle;
+	DialHandle handle;
 	uint32_t status, state, error;
 };
 
