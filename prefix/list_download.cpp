@@ -11,6 +11,7 @@
 
 namespace {
 
+// 128 KiB to start: a short list needs no copy, and a long one reaches its size in a few doublings.
 constexpr uint32_t LIST_FIRST_CAPACITY = 0x20000;
 // 32 times the largest public list: a body beyond it is a server gone wrong, not a list.
 constexpr uint32_t LIST_MOST_BYTES = 256u << 20;
@@ -47,6 +48,50 @@ bool grow_list_buffer(char** buffer, uint32_t* capacity, uint32_t received, uint
 	return true;
 }
 
+// Reads the body into *buffer as the server announces it, piece by piece. false when an exit
+// request, the bound, memory or a failed or short read cut it off.
+bool read_body(HttpHandle hr, char** buffer, uint32_t* capacity, uint32_t* received)
+{
+	uint32_t announced = 0;
+	if (!http_query_data_available(hr, &announced)) {
+		log_write("Error no data: %d\n", http_last_error());
+		return true;
+	}
+	while (announced != 0) {
+		log_write("  len=%x\n", announced);
+		uint32_t delivered = 0;
+		if (exit_requested() || !grow_list_buffer(buffer, capacity, *received, announced) ||
+		    !http_read(hr, *buffer + *received, announced, &delivered) || delivered != announced)
+			return false;
+		*received += announced;
+		if (!http_query_data_available(hr, &announced))
+			break;
+	}
+	if (*received == 0)
+		log_write("Error no data: %d\n", http_last_error());
+	return true;
+}
+
+// Whether a body read to its end is a list, after the line that says why not.
+bool is_list_body(const char* buffer, uint32_t received, uint32_t status)
+{
+	// An exit request during the download, even one that cut it off before any byte came, is a
+	// failed read: an empty text would sweep every route on the way out.
+	if (exit_requested())
+		return false;
+	// An error page or a redirect not followed is not a list: the list stays as it was.
+	if (status != 0 && (status < 200 || status > 299)) {
+		log_write("List server answered %u\n", status);
+		return false;
+	}
+	// Nor is a text with a NUL byte in it, such as a list served as UTF-16.
+	if (std::memchr(buffer, '\0', received) != nullptr) {
+		log_write("List text holds a NUL byte\n");
+		return false;
+	}
+	return true;
+}
+
 } // namespace
 
 char* fetch_list_text()
@@ -69,44 +114,11 @@ char* fetch_list_text()
 		log_write("  server: '%s' path: '%s'\n", list_server, list_path);
 	}
 
-	uint32_t announced = 0;
-	if (!http_query_data_available(hr, &announced)) {
-		log_write("Error no data: %d\n", http_last_error());
-	} else {
-		while (announced != 0) {
-			log_write("  len=%x\n", announced);
-			uint32_t delivered = 0;
-			if (exit_requested() || !grow_list_buffer(&buffer, &capacity, received, announced) ||
-			    !http_read(hr, buffer + received, announced, &delivered) || delivered != announced) {
-				close_all(hi, hc, hr);
-				std::free(buffer);
-				return nullptr;
-			}
-			received += announced;
-			if (!http_query_data_available(hr, &announced))
-				break;
-		}
-		if (received == 0)
-			log_write("Error no data: %d\n", http_last_error());
-	}
-
-	uint32_t status = http_status(hr);
+	bool read = read_body(hr, &buffer, &capacity, &received);
+	// The status is asked only of a body read to its end.
+	uint32_t status = read ? http_status(hr) : 0;
 	close_all(hi, hc, hr);
-	// An exit request during the download, even one that cut it off before any byte came, is a
-	// failed read: an empty text would sweep every route on the way out.
-	if (exit_requested()) {
-		std::free(buffer);
-		return nullptr;
-	}
-	// An error page or a redirect not followed is not a list: the list stays as it was.
-	if (status != 0 && (status < 200 || status > 299)) {
-		log_write("List server answered %u\n", status);
-		std::free(buffer);
-		return nullptr;
-	}
-	// Nor is a text with a NUL byte in it, such as a list served as UTF-16.
-	if (std::memchr(buffer, '\0', received) != nullptr) {
-		log_write("List text holds a NUL byte\n");
+	if (!read || !is_list_body(buffer, received, status)) {
 		std::free(buffer);
 		return nullptr;
 	}

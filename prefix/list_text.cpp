@@ -97,14 +97,20 @@ char* read_static_file()
 	return buffer;
 }
 
-// The texts the partition was last built from, and the removal count right after that build:
-// the same texts over an untouched partition need no new build.
+// The texts the partition was last built from, and the change count right after that build.
 struct LastBuild {
 	char* list_text;
 	char* static_text;
-	uint32_t removals;
+	uint32_t changes;
 };
 LastBuild last_build;
+
+// The same texts over an untouched partition need no new build.
+bool same_as_last_build(const char* text, const char* static_text)
+{
+	return last_build.list_text != nullptr && last_build.changes == prefix_list_changes &&
+	       std::strcmp(text, last_build.list_text) == 0 && std::strcmp(static_text, last_build.static_text) == 0;
+}
 
 void forget_last_build()
 {
@@ -153,26 +159,21 @@ bool load_prefix_list()
 	if (text == nullptr)
 		return false;
 	char* static_text = read_static_file();
-	if (static_text == nullptr) {
-		std::free(text);
-		return false;
-	}
-	if (last_build.list_text != nullptr && last_build.removals == prefix_list_removals &&
-	    std::strcmp(text, last_build.list_text) == 0 && std::strcmp(static_text, last_build.static_text) == 0) {
-		std::free(text);
-		std::free(static_text);
-		return true;
-	}
-	forget_last_build();
-	reset_prefix_list();
-	bool ok = append_node(0, 0, 0) != nullptr && parse_list_text(text) && parse_list_text(static_text) &&
-		  add_prefix(0xFFFFFFFFu, 32);
-	if (!ok) {
+	bool ok = static_text != nullptr;
+	if (ok && !same_as_last_build(text, static_text)) {
+		forget_last_build();
 		reset_prefix_list();
-		std::free(text);
-		std::free(static_text);
-		return false;
+		ok = append_node(0, 0, 0) != nullptr && parse_list_text(text) && parse_list_text(static_text) &&
+		     add_prefix(0xFFFFFFFFu, 32);
+		if (ok) {
+			// The build keeps both texts.
+			last_build = LastBuild{text, static_text, prefix_list_changes};
+			text = static_text = nullptr;
+		} else {
+			reset_prefix_list();
+		}
 	}
-	last_build = LastBuild{text, static_text, prefix_list_removals};
-	return true;
+	std::free(text);
+	std::free(static_text);
+	return ok;
 }

@@ -60,11 +60,11 @@ PrefixNode* append_node(uint32_t base, int32_t length, uint8_t listed)
 	return node;
 }
 
-uint32_t prefix_list_removals;
+uint32_t prefix_list_changes;
 
 void remove_node(PrefixNode* node)
 {
-	prefix_list_removals++;
+	prefix_list_changes++;
 	node->prev->next = node->next;
 	node->next->prev = node->prev;
 	give_node(node);
@@ -151,7 +151,7 @@ bool add_prefix(uint32_t address, int32_t length)
 
 void reset_prefix_list()
 {
-	prefix_list_removals++;
+	prefix_list_changes++;
 	while (chunks != nullptr) {
 		NodeChunk* next = chunks->next;
 		std::free(chunks);

@@ -25,7 +25,7 @@ inline uint32_t block_mask(int32_t length)
 }
 
 // Counts removals and resets, so that a change to a built list can be told.
-extern uint32_t prefix_list_removals;
+extern uint32_t prefix_list_changes;
 
 // Appends a node at the tail; null when it cannot be allocated.
 PrefixNode* append_node(uint32_t base, int32_t length, uint8_t listed);
