@@ -17,37 +17,34 @@ int update_routes()
 	if (!fetch_route_snapshot(&route_snapshot))
 		return 1;
 	AddressSnapshot addresses{};
-	if (!fetch_address_snapshot(&addresses)) {
-		release_route_snapshot(&route_snapshot);
-		return 1;
-	}
-	if (!resolve_gateways(&addresses, &route_snapshot)) {
-		release_route_snapshot(&route_snapshot);
-		return 1;
-	}
+	bool resolved = fetch_address_snapshot(&addresses) && resolve_gateways(&addresses, &route_snapshot);
+	release_address_snapshot(&addresses);
 
-	if (control_word_has(CW_DUMP_ROUTES))
-		for (uint32_t i = 0; i < route_snapshot.count; i++)
-			log_route_op(0, '~', &route_snapshot.rows[i]);
+	if (resolved) {
+		if (control_word_has(CW_DUMP_ROUTES))
+			for (uint32_t i = 0; i < route_snapshot.count; i++)
+				log_route_op(0, '~', &route_snapshot.rows[i]);
 
-	if (control_word_has(CW_AGGREGATE))
-		aggregate_prefixes();
+		if (control_word_has(CW_AGGREGATE))
+			aggregate_prefixes();
 
-	// The last node, normally the terminator, never gets a route.
-	for (PrefixNode* node = prefix_list.next; node != &prefix_list && node != prefix_list.prev; node = node->next) {
-		if (!node->listed)
-			continue;
-		if (control_word_has(CW_SHOW_LISTED)) {
-			apply_route_changes();
-			log_write("U%08x/%d\n", host_to_net(node->base), node->length);
+		// The last node, normally the terminator, never gets a route.
+		for (PrefixNode* node = prefix_list.next; node != &prefix_list && node != prefix_list.prev;
+		     node = node->next) {
+			if (!node->listed)
+				continue;
+			if (control_word_has(CW_SHOW_LISTED)) {
+				apply_route_changes();
+				log_write("U%08x/%d\n", host_to_net(node->base), node->length);
+			}
+			ensure_route(node, lanx_if, lanx_gateway);
 		}
-		ensure_route(node, lanx_if, lanx_gateway);
-	}
 
-	// Creations were queued first, so every one is applied before the first rewrite or deletion.
-	sweep_routes();
+		// Creations were queued first, so every one is applied before the first rewrite or deletion.
+		sweep_routes();
+	}
 	release_route_snapshot(&route_snapshot);
-	return 0;
+	return resolved ? 0 : 1;
 }
 
 // A copy started without a gateway pair has nothing to resolve: every cycle fails as if neither
@@ -58,8 +55,8 @@ int run_update_cycle()
 	log_flush();
 	int result;
 	if (lanx_gateway_text == nullptr || world_gateway_text == nullptr) {
-		log_write("Bad LANX gateway specified: %s\n", "(none)");
-		log_write("Bad WORLD gateway specified: %s\n", "(none)");
+		log_bad_gateway("LANX", "(none)");
+		log_bad_gateway("WORLD", "(none)");
 		result = 1;
 	} else {
 		result = update_routes();

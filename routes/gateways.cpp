@@ -7,7 +7,12 @@
 uint32_t lanx_if;
 uint32_t world_if;
 
-bool resolve_gateways(AddressSnapshot* addresses, const RouteSnapshot* routes)
+void log_bad_gateway(const char* name, const char* text)
+{
+	log_write("Bad %s gateway specified: %s\n", name, text);
+}
+
+bool resolve_gateways(const AddressSnapshot* addresses, const RouteSnapshot* routes)
 {
 	if (control_word_has(CW_SHOW_INTERFACES)) {
 		print_dotted(lanx_gateway);
@@ -34,7 +39,6 @@ bool resolve_gateways(AddressSnapshot* addresses, const RouteSnapshot* routes)
 			log_write("-> %x\n", a->index);
 		}
 	}
-	release_address_snapshot(addresses);
 
 	// Host-route fallback: fills only an index still unset, so the first host route wins.
 	for (uint32_t i = 0; i < routes->count; i++) {
@@ -54,8 +58,8 @@ bool resolve_gateways(AddressSnapshot* addresses, const RouteSnapshot* routes)
 	if (lanx_if != 0 && world_if != 0)
 		return true;
 	if (lanx_if == 0)
-		log_write("Bad LANX gateway specified: %s\n", lanx_gateway_text ? lanx_gateway_text : "");
+		log_bad_gateway("LANX", lanx_gateway_text ? lanx_gateway_text : "");
 	if (world_if == 0)
-		log_write("Bad WORLD gateway specified: %s\n", world_gateway_text ? world_gateway_text : "");
+		log_bad_gateway("WORLD", world_gateway_text ? world_gateway_text : "");
 	return false;
 }

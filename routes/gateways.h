@@ -8,5 +8,8 @@
 extern uint32_t lanx_if;
 extern uint32_t world_if;
 
-// Resolves lanx_if and world_if; releases the address snapshot. false after the failure lines.
-bool resolve_gateways(AddressSnapshot* addresses, const RouteSnapshot* routes);
+// Resolves lanx_if and world_if from both snapshots. false after the failure lines.
+bool resolve_gateways(const AddressSnapshot* addresses, const RouteSnapshot* routes);
+
+// The failure line of a gateway that has no interface: name is LANX or WORLD, text the gateway as given.
+void log_bad_gateway(const char* name, const char* text);

@@ -24,6 +24,24 @@ static void sort_for_search(RouteSnapshot* snapshot)
 		std::sort(snapshot->rows, end, search_order);
 }
 
+// A fetch's failure line, named after the call; a block that could not be allocated gives none.
+static void log_fetch_failure(const char* call, FetchStep step, uint32_t status)
+{
+	if (step == FETCH_SIZE)
+		log_write("%s(0): %d\n", call, static_cast<int>(status));
+	else if (step == FETCH_TABLE)
+		log_write("%s(^): %d\n", call, static_cast<int>(status));
+}
+
+// Gives back either snapshot's block and leaves the snapshot empty.
+template <typename Snapshot>
+static void release_rows(Snapshot* snapshot)
+{
+	routing_free(snapshot->rows);
+	snapshot->rows = nullptr;
+	snapshot->count = 0;
+}
+
 bool fetch_route_snapshot(RouteSnapshot* snapshot)
 {
 	FetchStep failed = FETCH_TABLE;
@@ -34,11 +52,7 @@ bool fetch_route_snapshot(RouteSnapshot* snapshot)
 	}
 	snapshot->rows = nullptr;
 	snapshot->count = 0;
-	// A block that could not be allocated gives none without a line.
-	if (failed == FETCH_SIZE)
-		log_write("GetIpForwardTable(0): %d\n", static_cast<int>(status));
-	else if (failed == FETCH_TABLE)
-		log_write("GetIpForwardTable(^): %d\n", static_cast<int>(status));
+	log_fetch_failure("GetIpForwardTable", failed, status);
 	return false;
 }
 
@@ -50,23 +64,16 @@ bool fetch_address_snapshot(AddressSnapshot* snapshot)
 		return true;
 	snapshot->rows = nullptr;
 	snapshot->count = 0;
-	if (failed == FETCH_SIZE)
-		log_write("GetIpAddrTable(0): %d\n", static_cast<int>(status));
-	else if (failed == FETCH_TABLE)
-		log_write("GetIpAddrTable(^): %d\n", static_cast<int>(status));
+	log_fetch_failure("GetIpAddrTable", failed, status);
 	return false;
 }
 
 void release_route_snapshot(RouteSnapshot* snapshot)
 {
-	routing_free(snapshot->rows);
-	snapshot->rows = nullptr;
-	snapshot->count = 0;
+	release_rows(snapshot);
 }
 
 void release_address_snapshot(AddressSnapshot* snapshot)
 {
-	routing_free(snapshot->rows);
-	snapshot->rows = nullptr;
-	snapshot->count = 0;
+	release_rows(snapshot);
 }
