@@ -7,8 +7,7 @@
 #include "routes/gateways.h"
 #include "routes/snapshots.h"
 
-// Changes queued and not yet applied; the operation character of each line follows its kind.
-// A batch of this size keeps the platform's sends full while its rows stay a static 64 KiB.
+// Changes queued and not yet applied, a batch at most.
 static constexpr uint32_t BATCH_SIZE = 1024;
 
 struct ChangeQueue {
@@ -20,7 +19,7 @@ struct ChangeQueue {
 
 static ChangeQueue queue;
 
-// The line's character of each kind of change, indexed by RouteChange.
+// Each change's line starts with the operation character of its kind, indexed by RouteChange.
 static constexpr char CHANGE_OPS[] = {'+', '*', '-'};
 
 void log_route_op(uint32_t outcome, char op, const RouteRow* row)
@@ -60,10 +59,10 @@ static bool fixed_row(const RouteRow* row)
 	return row->type == ROUTE_TYPE_OTHER || row->proto == ROUTE_PROTO_LOCAL;
 }
 
-// Of the rows with one destination and mask, the one a block takes: one already on the wanted
-// interface, then one of ours, then a fixed one, and only then another's, so that an
-// administrator's backup route beside ours is never rewritten into ours.
-static uint32_t preference(const RouteRow* row, uint32_t if_index)
+// Of the rows with one destination and mask, a block takes the one of lowest rank: one already
+// on the wanted interface, then one of ours, then a fixed one, and only then another's, so that
+// an administrator's backup route beside ours is never rewritten into ours.
+static uint32_t rank(const RouteRow* row, uint32_t if_index)
 {
 	if (row->if_index == if_index)
 		return 0;
@@ -82,7 +81,7 @@ static RouteRow* preferred_row(uint32_t found, uint32_t if_index)
 		end++;
 	RouteRow* best = &rows[first];
 	for (uint32_t i = first + 1; i < end; i++)
-		if (preference(&rows[i], if_index) < preference(best, if_index))
+		if (rank(&rows[i], if_index) < rank(best, if_index))
 			best = &rows[i];
 	return best;
 }
@@ -109,8 +108,10 @@ void ensure_route(const PrefixNode* block, uint32_t if_index, uint32_t next_hop)
 			row = preferred_row(mid, if_index);
 			row->age = MARK_KEEP;
 			if (row->if_index != if_index && !fixed_row(row)) {
-				apply_route_changes();
-				log_route_op(if_index, 'i', row);
+				if (control_word_has(CW_SHOW_CHANGES)) {
+					apply_route_changes();
+					log_route_op(if_index, 'i', row);
+				}
 				// The old next hop would not be on the new interface.
 				row->if_index = if_index;
 				row->next_hop = next_hop;

@@ -15,7 +15,7 @@ void ensure_route(const PrefixNode* block, uint32_t if_index, uint32_t next_hop)
 void sweep_routes();
 
 // Applies the queued changes and writes each one's line with its own status, in queue order.
-// A line of another kind calls this first, so that it keeps its place after them.
+// A line of another kind, when it is written, calls this first, so that it keeps its place after them.
 void apply_route_changes();
 
 // One route-operation line, when CW_SHOW_CHANGES is set: outcome is the status of the change,
