@@ -15,3 +15,6 @@ extern const char* list_path;
 // The two gateways in network order; 0 until the background copy converts the texts.
 extern uint32_t lanx_gateway;
 extern uint32_t world_gateway;
+
+// Sets lanx_gateway and world_gateway from their texts when both texts are given.
+void convert_gateways();

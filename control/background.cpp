@@ -8,7 +8,6 @@
 #include "common/settings.h"
 #include "dialup/dial.h"
 #include "platform/dialup.h"
-#include "platform/net.h"
 #include "platform/process.h"
 #include "prefix/prefix_list.h"
 #include "routes/cycle.h"
@@ -23,14 +22,8 @@ static void follow_log_rotation()
 		log_reopen();
 }
 
-int relaunch_detached(int argc, char** argv)
-{
-	int error = 0;
-	if (process_relaunch(argc, argv, &error))
-		return 0;
-	std::fprintf(stderr, "Could not fork LanxRoute to background (error code %d)\n", error);
-	return 1;
-}
+// The main loop; 0 when it ends on an exit request.
+static int main_loop();
 
 int background_copy()
 {
@@ -41,10 +34,7 @@ int background_copy()
 	}
 	log_write("--------------\n\n");
 	reset_prefix_list();
-	if (lanx_gateway_text != nullptr && world_gateway_text != nullptr) {
-		lanx_gateway = net_inet_addr(lanx_gateway_text);
-		world_gateway = net_inet_addr(world_gateway_text);
-	}
+	convert_gateways();
 	int error = 0;
 	if (!dialup_event_create(&error)) {
 		log_write("CreateEvent(^): %d\n", error);
@@ -55,16 +45,12 @@ int background_copy()
 		return 1;
 	}
 	held_connection = 0;
-	if (exit_requested()) {
-		log_write("Exiting\n");
-		return 0;
-	}
 	return main_loop();
 }
 
-int main_loop()
+static int main_loop()
 {
-	for (;;) {
+	while (!exit_requested()) {
 		follow_log_rotation();
 		if (ras_entry_name != nullptr && held_connection == 0) {
 			log_write("Dialing %s\n", ras_entry_name);
@@ -72,15 +58,16 @@ int main_loop()
 			held_connection = dial_connection(ras_entry_name);
 			while (held_connection == 0) {
 				follow_log_rotation();
-				if (exit_requested()) {
-					log_write("Exiting\n");
-					return 0;
-				}
+				if (exit_requested())
+					break;
 				log_write("Redialing %s\n", ras_entry_name);
 				log_flush();
 				process_sleep(1000);
 				held_connection = dial_connection(ras_entry_name);
 			}
+			// An exit request ended the redialing.
+			if (held_connection == 0)
+				break;
 			dialup_notify_on_drop(held_connection);
 		}
 
@@ -91,8 +78,6 @@ int main_loop()
 			dialup_hang_up(held_connection);
 			held_connection = 0;
 		}
-		if (exit_requested())
-			break;
 	}
 	if (held_connection != 0) {
 		dialup_hang_up(held_connection);

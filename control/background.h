@@ -1,11 +1,5 @@
 #pragma once
-// The background copy: relaunch, start, and the main loop.
-
-// Foreground road: starts the detached copy. 0 when it runs, 1 after the failure message.
-int relaunch_detached(int argc, char** argv);
+// The background copy: start and the main loop.
 
 // Background road: opens the log, prepares the state and runs the loop; the exit status.
 int background_copy();
-
-// The main loop; 0 when it ends on an exit request.
-int main_loop();

@@ -20,23 +20,23 @@ void print_usage()
 }
 
 // An option after the first '-'; 0 when accepted, else the exit status.
-static int parse_option(const char* t)
+static int parse_option(const char* text)
 {
-	if (std::strcmp(t, "-no-fork") == 0) {
+	if (std::strcmp(text, "-no-fork") == 0) {
 		no_fork = true;
-	} else if (std::strcmp(t, "-exit") == 0) {
+	} else if (std::strcmp(text, "-exit") == 0) {
 		control_word_write(CW_EXIT);
 		no_fork = true;
-	} else if (std::strcmp(t, "-verbose") == 0) {
+	} else if (std::strcmp(text, "-verbose") == 0) {
 		control_word_write(CW_DUMP_LIST | CW_DUMP_ROUTES | CW_SHOW_LISTED | CW_SHOW_CHANGES |
 				   CW_SHOW_INTERFACES);
-	} else if (std::strcmp(t, "-changes") == 0) {
+	} else if (std::strcmp(text, "-changes") == 0) {
 		control_word_write(CW_SHOW_CHANGES);
 	} else {
 		unsigned value = 0;
-		int converted = std::sscanf(t, "%x", &value);
+		int converted = std::sscanf(text, "%x", &value);
 		if (converted == 0) {
-			std::fprintf(stderr, "Invalid numeric flag %s.\n", t);
+			std::fprintf(stderr, "Invalid numeric flag %s.\n", text);
 			return 1;
 		}
 		// Empty or blank text reports end of input: accepted, the word stays.
@@ -46,24 +46,24 @@ static int parse_option(const char* t)
 	return 0;
 }
 
-// The list URL after its '@'; 0 when accepted, else the exit status.
 // The server name the last list url gave; a later one releases it.
 static char* parsed_server;
 
-static int parse_list_url(const char* t)
+// The list URL after its '@'; 0 when accepted, else the exit status.
+static int parse_list_url(const char* text)
 {
-	const char* host = t;
+	const char* host = text;
 	if (std::strncmp(host, "http://", 7) == 0)
 		host += 7;
 	const char* slash = std::strchr(host, '/');
 	if (!slash) {
-		std::fprintf(stderr, "Invalid list url %s.\n", t);
+		std::fprintf(stderr, "Invalid list url %s.\n", text);
 		return 1;
 	}
 	size_t length = static_cast<size_t>(slash - host);
 	char* server = static_cast<char*>(std::malloc(length + 1));
 	if (!server) {
-		std::fprintf(stderr, "Out of memory for list url %s.\n", t);
+		std::fprintf(stderr, "Out of memory for list url %s.\n", text);
 		return 1;
 	}
 	std::memcpy(server, host, length);

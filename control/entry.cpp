@@ -8,7 +8,18 @@
 #include "control/background.h"
 #include "control/command_line.h"
 #include "platform/net.h"
+#include "platform/process.h"
 #include "platform/shared_word.h"
+
+// Foreground road: starts the detached copy. 0 when it runs, 1 after the failure message.
+static int relaunch_detached(int argc, char** argv)
+{
+	int error = 0;
+	if (process_relaunch(argc, argv, &error))
+		return 0;
+	std::fprintf(stderr, "Could not fork LanxRoute to background (error code %d)\n", error);
+	return 1;
+}
 
 int entry_point(int argc, char** argv)
 {
