@@ -9,12 +9,10 @@
 
 // Changes queued and not yet applied; the operation character of each line follows its kind.
 // A batch of this size keeps the platform's sends full while its rows stay a static 64 KiB.
-static constexpr uint32_t BATCH_SIZE = 1024;
-
 struct ChangeQueue {
-	RouteChange changes[BATCH_SIZE];
-	RouteRow rows[BATCH_SIZE];
-	uint32_t statuses[BATCH_SIZE];
+	RouteChange changes[ROUTING_BATCH];
+	RouteRow rows[ROUTING_BATCH];
+	uint32_t statuses[ROUTING_BATCH];
 	uint32_t count;
 };
 
@@ -46,7 +44,7 @@ void apply_route_changes()
 
 static void queue_change(RouteChange change, const RouteRow* row)
 {
-	if (queue.count == BATCH_SIZE)
+	if (queue.count == ROUTING_BATCH)
 		apply_route_changes();
 	queue.changes[queue.count] = change;
 	queue.rows[queue.count] = *row;
