@@ -35,8 +35,7 @@ export LANX_UPDATE_ONCE LANX_ROUTE_COUNT LANX_MNL_BATCH
 
 # Tools and data come before the namespace, which has no network.
 if [ -z "${LANX_IN_NAMESPACE:-}" ]; then
-	command -v bird >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y bird2 >/dev/null ||
-	    { echo "FAIL: bird2" >&2; exit 1; }
+	command -v bird >/dev/null || { echo "FAIL: the benchmark needs bird2 installed" >&2; exit 1; }
 	csv=$data/npm/node_modules/@ip-location-db/geo-whois-asn-country/geo-whois-asn-country-ipv4.csv
 	if [ ! -s "$csv" ]; then
 		mkdir -p "$data/npm"
@@ -61,11 +60,9 @@ PY
 	fi
 fi
 
+# lib.sh's $work and exit trap: every process of the namespace ends, and with the namespace go
+# $work (on its /run) and the child namespace's name.
 source "$here/../tests/e2e/lib.sh"
-unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
-
-work=$(mktemp -d)
-server_pid=
 bird_pid=
 stop_bird() {
 	if [ -n "$bird_pid" ]; then
@@ -74,16 +71,6 @@ stop_bird() {
 		bird_pid=
 	fi
 }
-cleanup() {
-	stop_bird
-	if [ -n "$server_pid" ]; then
-		kill "$server_pid" 2>/dev/null || true
-		wait "$server_pid" 2>/dev/null || true
-	fi
-	ip netns del far 2>/dev/null || true
-	rm -rf "$work"
-}
-trap cleanup EXIT
 
 ip netns add far || fail "child namespace"
 for link in lanx:10.0.0 world:192.0.2; do
@@ -96,8 +83,7 @@ for link in lanx:10.0.0 world:192.0.2; do
 	ip link set "${name}0" up || fail "up ${name}0"
 done
 
-python3 "$here/list_server.py" "$work" "$work/served" >/dev/null 2>&1 &
-server_pid=$!
+python3 "$here/../tests/e2e/list_server.py" "$work" "$work/served" >/dev/null 2>&1 &
 wait_for 10 bash -c 'exec 3<>/dev/tcp/127.0.0.1/80' 2>/dev/null || fail "list server did not start"
 
 now() { date +%s.%N; }
@@ -139,14 +125,16 @@ bird_config() {
 }
 hwm() { awk '/VmHWM/ { print $2 }' "/proc/$1/status"; }
 
+# FILE's prefixes but those of this host's own links and loopback.
+routable() { grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$1"; }
 # A 1% change of LIST1 into LIST2: every hundredth prefix leaves, as many new ones come in
 # where the list has nothing.
 make_lists() {
 	case $1 in
-	full) grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$data/real.txt" ;;
-	100k) grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$data/real.txt" | awk 'NR <= 100000' ;;
-	country) grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$data/country-$COUNTRY.txt" ;;
-	sparse) grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$data/real.txt" | awk 'NR % 2' ;;
+	full) routable "$data/real.txt" ;;
+	100k) routable "$data/real.txt" | awk 'NR <= 100000' ;;
+	country) routable "$data/country-$COUNTRY.txt" ;;
+	sparse) routable "$data/real.txt" | awk 'NR % 2' ;;
 	*) fail "unknown list $1" ;;
 	esac >"$work/list1"
 	awk 'NR % 100 != 0' "$work/list1" >"$work/list2"

@@ -1,11 +1,14 @@
 // The forwarding table through IP Helper.
 #include "platform/routing.h"
 
-#include <iphlpapi.h>
-#include <netioapi.h>
-#include <windows.h>
+// The sockets headers before windows.h, and IP Helper's after both.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <windows.h>
+
+#include <iphlpapi.h>
+#include <netioapi.h>
 
 #include <cstdlib>
 

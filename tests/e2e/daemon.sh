@@ -9,7 +9,7 @@
 #   [own network + mount namespace, lib.sh; fresh tmpfs on /run and /dev/shm]
 #   lanx0  10.0.0.2 peer 10.0.0.1  ==veth== lanx0p   Lanx gateway 10.0.0.1 (point-to-point)
 #   world0 192.0.2.2/24            ==veth== world0p  world gateway 192.0.2.1
-#   lo 127.0.0.1:80  bench/list_server.py over $work/www (ETag, 304, gzip; its answers in served)
+#   lo 127.0.0.1:80  list_server.py over $work/www (ETag, 304, gzip; its answers in served)
 #   lo 127.0.0.2:80  a server that sends a header, then one byte a second (each noted in dripped)
 #   /usr/sbin/pppd   overlay: peer "up" reports READY=1 and stays, "hang" stays silent, "fail" ends
 #   /dev/shm/LanxRouteShmem  planted by the user nobody
@@ -35,7 +35,7 @@ chmod 755 sbin/pppd
 mount -t overlay overlay -o "lowerdir=$work/sbin:/usr/sbin" /usr/sbin
 mount -t overlay overlay -o "lowerdir=/etc,upperdir=$work/etc,workdir=$work/etc.work" /etc
 mkdir -p /etc/ppp/peers && touch /etc/ppp/peers/{up,hang,fail}
-python3 "$here/../../bench/list_server.py" www served &
+python3 "$here/list_server.py" www served &
 python3 -c 'import socket, time
 s = socket.create_server(("127.0.0.2", 80)); c = s.accept()[0]; c.recv(4096); c.send(b"HTTP/1.0 200 OK\r\n\r\n")
 while True: c.send(b"1"); open("dripped", "a").write("1"); time.sleep(1)' 2>/dev/null &

@@ -52,14 +52,18 @@ static long count_argument(const char* text)
 
 int main(int argc, char** argv)
 {
-	long cycles = 1, every = 0;
+	long cycles = 1;
+	long every = 0;
 	while (argc > 2 && (std::strcmp(argv[1], "--cycles") == 0 || std::strcmp(argv[1], "--every") == 0)) {
 		long n = count_argument(argv[2]);
 		if (n == 0) {
 			std::fprintf(stderr, "update_once: %s wants a positive count\n", argv[1]);
 			return 2;
 		}
-		*(argv[1][2] == 'c' ? &cycles : &every) = n;
+		if (std::strcmp(argv[1], "--cycles") == 0)
+			cycles = n;
+		else
+			every = n;
 		argv[2] = argv[0];
 		argv += 2;
 		argc -= 2;
