@@ -35,8 +35,7 @@ export LANX_UPDATE_ONCE LANX_ROUTE_COUNT LANX_MNL_BATCH
 
 # Tools and data come before the namespace, which has no network.
 if [ -z "${LANX_IN_NAMESPACE:-}" ]; then
-	command -v bird >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y bird2 >/dev/null ||
-	    { echo "FAIL: bird2" >&2; exit 1; }
+	command -v bird >/dev/null || { echo "FAIL: the benchmark needs bird2 installed" >&2; exit 1; }
 	csv=$data/npm/node_modules/@ip-location-db/geo-whois-asn-country/geo-whois-asn-country-ipv4.csv
 	if [ ! -s "$csv" ]; then
 		mkdir -p "$data/npm"
@@ -61,11 +60,9 @@ PY
 	fi
 fi
 
+# lib.sh's $work and exit trap: every process of the namespace ends, and with the namespace go
+# $work (on its /run) and the child namespace's name.
 source "$here/../tests/e2e/lib.sh"
-unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
-
-work=$(mktemp -d)
-server_pid=
 bird_pid=
 stop_bird() {
 	if [ -n "$bird_pid" ]; then
@@ -74,16 +71,6 @@ stop_bird() {
 		bird_pid=
 	fi
 }
-cleanup() {
-	stop_bird
-	if [ -n "$server_pid" ]; then
-		kill "$server_pid" 2>/dev/null || true
-		wait "$server_pid" 2>/dev/null || true
-	fi
-	ip netns del far 2>/dev/null || true
-	rm -rf "$work"
-}
-trap cleanup EXIT
 
 ip netns add far || fail "child namespace"
 for link in lanx:10.0.0 world:192.0.2; do
@@ -96,8 +83,7 @@ for link in lanx:10.0.0 world:192.0.2; do
 	ip link set "${name}0" up || fail "up ${name}0"
 done
 
-python3 "$here/list_server.py" "$work" "$work/served" >/dev/null 2>&1 &
-server_pid=$!
+python3 "$here/../tests/e2e/list_server.py" "$work" "$work/served" >/dev/null 2>&1 &
 wait_for 10 bash -c 'exec 3<>/dev/tcp/127.0.0.1/80' 2>/dev/null || fail "list server did not start"
 
 now() { date +%s.%N; }
@@ -123,7 +109,8 @@ poll_until() {
 	while :; do
 		got=$(count "$2" ${4:-})
 		[ "$got" = "$3 0" ] && return 0
-		[ -z "$bird_pid" ] || kill -0 "$bird_pid" 2>/dev/null || fail "bird ended: $(tail -n3 "$work/bird.log" 2>/dev/null)"
+		[ -z "$bird_pid" ] || kill -0 "$bird_pid" 2>/dev/null ||
+		    fail "bird ended: $(tail -n3 "$work/bird.log" 2>/dev/null)"
 		[ "$(date +%s)" -lt "$deadline" ] || fail "table shows '$got' of protocol $2, want $3"
 		sleep 0.05
 	done
@@ -139,18 +126,21 @@ bird_config() {
 }
 hwm() { awk '/VmHWM/ { print $2 }' "/proc/$1/status"; }
 
+# FILE's prefixes but those of this host's own links and loopback.
+routable() { grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$1"; }
 # A 1% change of LIST1 into LIST2: every hundredth prefix leaves, as many new ones come in
 # where the list has nothing.
 make_lists() {
 	case $1 in
-	full) grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$data/real.txt" ;;
-	100k) grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$data/real.txt" | awk 'NR <= 100000' ;;
-	country) grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$data/country-$COUNTRY.txt" ;;
-	sparse) grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$data/real.txt" | awk 'NR % 2' ;;
+	full) routable "$data/real.txt" ;;
+	100k) routable "$data/real.txt" | awk 'NR <= 100000' ;;
+	country) routable "$data/country-$COUNTRY.txt" ;;
+	sparse) routable "$data/real.txt" | awk 'NR % 2' ;;
 	*) fail "unknown list $1" ;;
 	esac >"$work/list1"
 	awk 'NR % 100 != 0' "$work/list1" >"$work/list2"
-	awk 'NR % 100 == 0 { j = NR / 50; printf "%d.%d.%d.0/24\n", 240 + int(j / 65536), int(j / 256) % 256, j % 256 }' \
+	awk 'NR % 100 == 0 { j = NR / 50
+		printf "%d.%d.%d.0/24\n", 240 + int(j / 65536), int(j / 256) % 256, j % 256 }' \
 	    "$work/list1" >>"$work/list2"
 	sort -u -t . -k1,1n -k2,2n -k3,3n -k4,4n -o "$work/list2" "$work/list2" || fail "sort changed list"
 }
@@ -158,7 +148,8 @@ make_lists() {
 # stats FILE: "median min max peak_KiB" of its runs (peak is the largest).
 stats() {
 	sort -n "$1" | awk '{ t[NR] = $1; if ($2 > m) m = $2 } END {
-		printf "%.3f %.3f %.3f %d\n", (NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2), t[1], t[NR], m }'
+		median = NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2
+		printf "%.3f %.3f %.3f %d\n", median, t[1], t[NR], m }'
 }
 row() {	# row METHOD N FILE [ANCHOR_FILE...]
 	local method=$1 n=$2 file=$3 ratios="" a; shift 3
@@ -185,8 +176,10 @@ run_list() {
 		# first ones still grow the heap).
 		cp "$work/list1" "$work/list.txt"
 		: >"$work/served"
-		timed "$work/r.idle_process" env -C "$work" "$LANX_UPDATE_ONCE" --cycles 5 --every 1 @127.0.0.1/list.txt 10.0.0.1 192.0.2.1
-		echo "$(awk '/^cycle 5 / { print $NF / 1000 }' "$work/last.out") $(tail -n1 "$work/r.idle_process" | cut -d' ' -f2)" >>"$work/r.same"
+		timed "$work/r.idle_process" env -C "$work" "$LANX_UPDATE_ONCE" --cycles 5 --every 1 \
+		    @127.0.0.1/list.txt 10.0.0.1 192.0.2.1
+		echo "$(awk '/^cycle 5 / { print $NF / 1000 }' "$work/last.out")" \
+		    "$(tail -n1 "$work/r.idle_process" | cut -d' ' -f2)" >>"$work/r.same"
 		echo "$(tail -n1 "$work/served" | cut -d' ' -f2) 0" >>"$work/r.idle_bytes"
 		echo "$(head -n1 "$work/served" | cut -d' ' -f2) 0" >>"$work/r.first_bytes"
 		timed "$work/r.route_show" bash -c 'ip -4 route show table main >/dev/null'
@@ -196,14 +189,16 @@ run_list() {
 		# The floor: exactly the routes the cycle made, through bare libmnl, every one made.
 		empty_table
 		timed "$work/r.mnl_floor" "$LANX_MNL_BATCH" "$work/routes1" 10.0.0.1 lanx0
-		[ "$(cat "$work/last.out")" = "$(wc -l <"$work/routes1") 0" ] || fail "mnl_batch: $(cat "$work/last.out")"
+		[ "$(cat "$work/last.out")" = "$(wc -l <"$work/routes1") 0" ] ||
+		    fail "mnl_batch: $(cat "$work/last.out")"
 
 		# ip -batch: the raw CIDRs a user would add, and exactly the routes the cycle made.
 		empty_table
 		awk '{ print "route add " $1 " via 10.0.0.1 dev lanx0 proto 76" }' "$work/list1" >"$work/batch_raw"
 		timed "$work/r.ip_raw" ip -force -batch "$work/batch_raw"
 		empty_table
-		awk '{ print "route add " $1 " via 10.0.0.1 dev lanx0 proto 76 metric 1" }' "$work/routes1" >"$work/batch_same"
+		awk '{ print "route add " $1 " via 10.0.0.1 dev lanx0 proto 76 metric 1" }' "$work/routes1" \
+		    >"$work/batch_same"
 		timed "$work/r.ip_same" ip -batch "$work/batch_same"
 
 		# BIRD: start until the kernel holds every route, then the 1% change until it shows.
@@ -226,11 +221,13 @@ run_list() {
 	done
 	changed=$( (comm -23 "$work/routes1" "$work/routes2"; comm -13 "$work/routes1" "$work/routes2") | wc -l)
 
-	printf '\n%s list: %d prefixes, %d routes made by the first cycle, %d route changes in the 1%% cycle, %d repetitions\n' \
-	    "$list" "$prefixes" "$(wc -l <"$work/routes1")" "$changed" "$REPS"
+	printf '\n%s list: %d prefixes, %d routes made by the first cycle, %d route changes in the 1%% cycle, %d %s\n' \
+	    "$list" "$prefixes" "$(wc -l <"$work/routes1")" "$changed" "$REPS" repetitions
 	printf 'load average before the list: %s\n' "$(cut -d' ' -f1-3 /proc/loadavg)"
-	printf '| %-34s | %7s | %7s | %-15s | %9s | %s\n' method N "median" "min-max" "peak MiB" "median over the named anchor's"
-	printf '|%s|\n' "------------------------------------|---------|---------|-----------------|-----------|-------------------------------"
+	printf '| %-34s | %7s | %7s | %-15s | %9s | %s\n' method N "median" "min-max" "peak MiB" \
+	    "median over the named anchor's"
+	printf '|%s|%s|\n' "------------------------------------|---------|---------|-----------------|-----------" \
+	    "-------------------------------"
 	row "first cycle (ours)" "$prefixes" "$work/r.create" "$work/r.mnl_floor" "$work/r.ip_same" "$work/r.ip_raw" \
 	    "$work/r.bird_start"
 	row "bare libmnl, 64 a send (floor)" "$(wc -l <"$work/routes1")" "$work/r.mnl_floor"
@@ -239,7 +236,8 @@ run_list() {
 	row "BIRD start to kernel" "$prefixes" "$work/r.bird_start"
 	row "cycle, nothing to change (ours)" "$prefixes" "$work/r.same" "$work/r.route_show"
 	row "ip -4 route show table main" "$(wc -l <"$work/routes1")" "$work/r.route_show"
-	printf '| %-34s | %7s | %7s | bytes on the wire, first cycle: %s\n' "list server bytes, idle cycle" "$prefixes" \
+	printf '| %-34s | %7s | %7s | bytes on the wire, first cycle: %s\n' "list server bytes, idle cycle" \
+	    "$prefixes" \
 	    "$(stats "$work/r.idle_bytes" | cut -d' ' -f1)" "$(stats "$work/r.first_bytes" | cut -d' ' -f1)"
 	row "cycle, 1% change (ours)" "$changed" "$work/r.change" "$work/r.bird_change"
 	row "BIRD configure, 1% change" "$((prefixes / 50))" "$work/r.bird_change"

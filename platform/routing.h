@@ -53,6 +53,9 @@ void routing_free(void* rows);
 // carries its new interface and next hop; a delete names the row as fetched.
 enum RouteChange { ROUTE_CREATE, ROUTE_REWRITE, ROUTE_DELETE };
 
+// The most changes the core hands routing_apply at once; a platform that batches sizes for it.
+inline constexpr uint32_t ROUTING_BATCH = 1024;
+
 // Applies count changes, each to its row, in the order given: statuses[i] receives 0 or the
 // platform's status of change i. A failing change does not stop the ones after it.
 void routing_apply(const RouteChange* changes, const RouteRow* rows, uint32_t count, uint32_t* statuses);

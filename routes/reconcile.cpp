@@ -8,12 +8,10 @@
 #include "routes/snapshots.h"
 
 // Changes queued and not yet applied, a batch at most.
-static constexpr uint32_t BATCH_SIZE = 1024;
-
 struct ChangeQueue {
-	RouteChange changes[BATCH_SIZE];
-	RouteRow rows[BATCH_SIZE];
-	uint32_t statuses[BATCH_SIZE];
+	RouteChange changes[ROUTING_BATCH];
+	RouteRow rows[ROUTING_BATCH];
+	uint32_t statuses[ROUTING_BATCH];
 	uint32_t count;
 };
 
@@ -45,7 +43,7 @@ void apply_route_changes()
 
 static void queue_change(RouteChange change, const RouteRow* row)
 {
-	if (queue.count == BATCH_SIZE)
+	if (queue.count == ROUTING_BATCH)
 		apply_route_changes();
 	queue.changes[queue.count] = change;
 	queue.rows[queue.count] = *row;

@@ -88,7 +88,10 @@ show "lanxroute.log after the first cycle" cat "$scratch/lanxroute.log"
 show "ip route ($(ip route | grep -c 'proto 76') routes made by LanxRoute)" ip route
 
 echo "== the list changes: two prefixes go, 10.10.0.0/15 arrives, 100.96.0.0/11 joins 100.64.0.0/11 into a /10"
-{ grep -v -x -e '10.9.0.0/16' -e '192.88.99.0/24' "$top/scripts/demo/list.txt"; printf '10.10.0.0/15\n100.96.0.0/11\n'; } |
+{
+	grep -v -x -e '10.9.0.0/16' -e '192.88.99.0/24' "$top/scripts/demo/list.txt"
+	printf '10.10.0.0/15\n100.96.0.0/11\n'
+} |
 	sort -t. -k1,1n -k2,2n -k3,3n -k4,4n >"$www/list.txt.new"
 mv "$www/list.txt.new" "$www/list.txt"
 seen=$(cycles)

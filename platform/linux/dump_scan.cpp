@@ -23,7 +23,7 @@ struct DumpScan {
 };
 static DumpScan scan;
 
-void stop_dump(uint32_t status, FetchStep failed)
+void end_dump(uint32_t status, FetchStep failed)
 {
 	scan.ended = true;
 	scan.status = status;
@@ -33,35 +33,53 @@ void stop_dump(uint32_t status, FetchStep failed)
 		netlink_drop_dump();
 }
 
-bool start_dump(uint16_t type)
+// Readies the scan for a dump of row_type messages; false, the dump ended, without a socket.
+// Linux has no size query: FETCH_SIZE ("(0)") means the dump's request could not be sent.
+static bool begin_dump(uint16_t row_type)
 {
 	scan.left = 0;
 	scan.ended = false;
 	scan.status = 0;
 	if (!netlink_open_dump()) {
-		stop_dump(static_cast<uint32_t>(errno), FETCH_SIZE);
+		end_dump(static_cast<uint32_t>(errno), FETCH_SIZE);
 		return false;
 	}
-	alignas(nlmsghdr) char request[MNL_SOCKET_BUFFER_SIZE];
 	scan.seq = netlink_sequences(1);
-	if (type == RTM_GETROUTE) {
-		rtmsg* rtm = static_cast<rtmsg*>(netlink_request(request, type, NLM_F_DUMP, scan.seq, sizeof(rtmsg)));
-		rtm->rtm_family = AF_INET;
-		rtm->rtm_table = RT_TABLE_MAIN;
-		scan.row_type = RTM_NEWROUTE;
-	} else {
-		ifaddrmsg* ifa = static_cast<ifaddrmsg*>(
-			netlink_request(request, type, NLM_F_DUMP, scan.seq, sizeof(ifaddrmsg)));
-		ifa->ifa_family = AF_INET;
-		scan.row_type = RTM_NEWADDR;
-	}
 	scan.portid = mnl_socket_get_portid(netlink.dump_socket);
+	scan.row_type = row_type;
+	return true;
+}
+
+static bool send_dump(const char* request)
+{
 	const nlmsghdr* nlh = reinterpret_cast<const nlmsghdr*>(request);
 	if (mnl_socket_sendto(netlink.dump_socket, nlh, nlh->nlmsg_len) < 0) {
-		stop_dump(static_cast<uint32_t>(errno), FETCH_SIZE);
+		end_dump(static_cast<uint32_t>(errno), FETCH_SIZE);
 		return false;
 	}
 	return true;
+}
+
+bool start_route_dump()
+{
+	if (!begin_dump(RTM_NEWROUTE))
+		return false;
+	alignas(nlmsghdr) char request[MNL_SOCKET_BUFFER_SIZE];
+	rtmsg* rtm = static_cast<rtmsg*>(netlink_request(request, RTM_GETROUTE, NLM_F_DUMP, scan.seq, sizeof(rtmsg)));
+	rtm->rtm_family = AF_INET;
+	rtm->rtm_table = RT_TABLE_MAIN;
+	return send_dump(request);
+}
+
+bool start_address_dump()
+{
+	if (!begin_dump(RTM_NEWADDR))
+		return false;
+	alignas(nlmsghdr) char request[MNL_SOCKET_BUFFER_SIZE];
+	ifaddrmsg* ifa =
+		static_cast<ifaddrmsg*>(netlink_request(request, RTM_GETADDR, NLM_F_DUMP, scan.seq, sizeof(ifaddrmsg)));
+	ifa->ifa_family = AF_INET;
+	return send_dump(request);
 }
 
 const nlmsghdr* next_dump_message()
@@ -71,7 +89,7 @@ const nlmsghdr* next_dump_message()
 			ssize_t n = mnl_socket_recvfrom(netlink.dump_socket, scan.buffer, sizeof scan.buffer);
 			if (n < 0) {
 				// ENOBUFS: the kernel dropped part of the dump.
-				stop_dump(static_cast<uint32_t>(errno), FETCH_TABLE);
+				end_dump(static_cast<uint32_t>(errno), FETCH_TABLE);
 				break;
 			}
 			scan.next = reinterpret_cast<const nlmsghdr*>(scan.buffer);
@@ -84,12 +102,12 @@ const nlmsghdr* next_dump_message()
 			continue;
 		if (msg->nlmsg_flags & NLM_F_DUMP_INTR) {
 			// The table changed during the dump: the rows may be inconsistent.
-			stop_dump(EINTR, FETCH_TABLE);
+			end_dump(EINTR, FETCH_TABLE);
 		} else if (msg->nlmsg_type == NLMSG_DONE) {
-			stop_dump(0, FETCH_TABLE);
+			end_dump(0, FETCH_TABLE);
 		} else if (msg->nlmsg_type == NLMSG_ERROR) {
 			uint32_t status = netlink_error_of(msg);
-			stop_dump(status != 0 ? status : EPROTO, FETCH_TABLE);
+			end_dump(status != 0 ? status : EPROTO, FETCH_TABLE);
 		} else if (msg->nlmsg_type == scan.row_type) {
 			return msg;
 		}

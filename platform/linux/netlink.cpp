@@ -107,24 +107,24 @@ uint32_t netlink_error_of(const nlmsghdr* msg)
 	return err->error <= 0 ? static_cast<uint32_t>(-err->error) : EPROTO;
 }
 
-const nlattr* first_attr(const nlmsghdr* nlh, size_t offset)
+const nlattr* netlink_first_attr(const nlmsghdr* nlh, size_t offset)
 {
 	return static_cast<const nlattr*>(mnl_nlmsg_get_payload_offset(nlh, offset));
 }
 
-bool attr_ok(const nlmsghdr* nlh, const nlattr* attr)
+bool netlink_attr_ok(const nlmsghdr* nlh, const nlattr* attr)
 {
 	const char* tail = static_cast<const char*>(mnl_nlmsg_get_payload_tail(nlh));
 	return mnl_attr_ok(attr, static_cast<int>(tail - reinterpret_cast<const char*>(attr)));
 }
 
 // The kernel never reports an IPv4 length above 32; if it did, the shift must still be defined.
-uint32_t mask_of(unsigned length)
+uint32_t netlink_mask_of(unsigned length)
 {
 	return length == 0 ? 0 : htonl(~0u << (32 - std::min(length, 32u)));
 }
 
-unsigned length_of(uint32_t mask)
+unsigned netlink_length_of(uint32_t mask)
 {
 	return static_cast<unsigned>(__builtin_popcount(mask));
 }

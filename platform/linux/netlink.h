@@ -36,9 +36,9 @@ void* netlink_request(char* buf, uint16_t type, uint16_t flags, uint32_t seq, si
 uint32_t netlink_error_of(const nlmsghdr* msg);
 
 // libmnl's attribute walk, without the C-only pointer conversions of its macro.
-const nlattr* first_attr(const nlmsghdr* nlh, size_t offset);
-bool attr_ok(const nlmsghdr* nlh, const nlattr* attr);
+const nlattr* netlink_first_attr(const nlmsghdr* nlh, size_t offset);
+bool netlink_attr_ok(const nlmsghdr* nlh, const nlattr* attr);
 
 // Prefix length and netmask (network byte order) into each other.
-uint32_t mask_of(unsigned length);
-unsigned length_of(uint32_t mask);
+uint32_t netlink_mask_of(unsigned length);
+unsigned netlink_length_of(uint32_t mask);

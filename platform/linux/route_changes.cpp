@@ -13,8 +13,6 @@
 
 // Room for the largest request: header, rtmsg and four 32-bit attributes come to 60 bytes.
 static constexpr size_t REQUEST_ROOM = 64;
-// The most requests in one send; the default send buffer (208 KiB) takes about 3,300.
-static constexpr uint32_t MOST_PER_SEND = 4096;
 // Acknowledgements taken by one receive call.
 static constexpr uint32_t ACK_SLOTS = 256;
 // An acknowledgement is 36 bytes, 96 where the kernel lacks NETLINK_CAP_ACK and quotes a refused
@@ -23,9 +21,10 @@ static constexpr size_t ACK_SLOT_SIZE = 256;
 // Marks a change still waiting for its acknowledgement; the kernel's statuses are small errnos.
 static constexpr uint32_t UNANSWERED = 0xFFFFFFFF;
 
-// One send: its requests, the acknowledgements read back, and the changes still unanswered.
+// One send: its requests, a batch at most, the acknowledgements read back, and the changes still
+// unanswered.
 struct ChangeSend {
-	alignas(nlmsghdr) char requests[MOST_PER_SEND * REQUEST_ROOM];
+	alignas(nlmsghdr) char requests[ROUTING_BATCH * REQUEST_ROOM];
 	alignas(nlmsghdr) char acks[ACK_SLOTS][ACK_SLOT_SIZE];
 	iovec pieces[ACK_SLOTS];
 	mmsghdr headers[ACK_SLOTS];
@@ -33,20 +32,28 @@ struct ChangeSend {
 	uint32_t count;
 	uint32_t unanswered;
 };
-static ChangeSend out;
+static ChangeSend sending;
 
 // The request of one change at buf; gives its aligned length. The kernel tells routes apart by
 // destination, length, tos and priority.
 static size_t put_change(char* buf, RouteChange change, const RouteRow* row, uint32_t seq)
 {
 	bool remove = change == ROUTE_DELETE;
-	uint16_t flags = change == ROUTE_CREATE    ? NLM_F_CREATE | NLM_F_EXCL
-			 : change == ROUTE_REWRITE ? NLM_F_REPLACE
-						   : 0;
+	uint16_t flags = 0;
+	switch (change) {
+	case ROUTE_CREATE:
+		flags = NLM_F_CREATE | NLM_F_EXCL;
+		break;
+	case ROUTE_REWRITE:
+		flags = NLM_F_REPLACE;
+		break;
+	case ROUTE_DELETE:
+		break;
+	}
 	rtmsg* rtm = static_cast<rtmsg*>(netlink_request(buf, remove ? RTM_DELROUTE : RTM_NEWROUTE,
 							 static_cast<uint16_t>(flags | NLM_F_ACK), seq, sizeof(rtmsg)));
 	rtm->rtm_family = AF_INET;
-	rtm->rtm_dst_len = static_cast<unsigned char>(length_of(row->mask));
+	rtm->rtm_dst_len = static_cast<unsigned char>(netlink_length_of(row->mask));
 	rtm->rtm_tos = static_cast<unsigned char>(row->policy);
 	rtm->rtm_table = RT_TABLE_MAIN;
 	if (remove) {
@@ -75,10 +82,10 @@ static size_t put_change(char* buf, RouteChange change, const RouteRow* row, uin
 // The changes of the send still unanswered get status.
 static void answer_rest(uint32_t* statuses, uint32_t status)
 {
-	for (uint32_t i = 0; i < out.count; i++)
+	for (uint32_t i = 0; i < sending.count; i++)
 		if (statuses[i] == UNANSWERED)
 			statuses[i] = status;
-	out.unanswered = 0;
+	sending.unanswered = 0;
 }
 
 // Takes the acknowledgements in one datagram.
@@ -91,10 +98,10 @@ static void take_acks(const char* datagram, unsigned length, uint32_t portid, ui
 			continue;
 		// A send's sequence numbers are consecutive: the distance from the first is the change's
 		// place, and answers to an earlier send fall outside.
-		uint32_t i = msg->nlmsg_seq - out.first_seq;
-		if (i < out.count && statuses[i] == UNANSWERED) {
+		uint32_t i = msg->nlmsg_seq - sending.first_seq;
+		if (i < sending.count && statuses[i] == UNANSWERED) {
 			statuses[i] = netlink_error_of(msg);
-			out.unanswered--;
+			sending.unanswered--;
 		}
 	}
 }
@@ -107,8 +114,9 @@ static void read_acks(uint32_t* statuses)
 	int fd = mnl_socket_get_fd(netlink.change_socket);
 	uint32_t portid = mnl_socket_get_portid(netlink.change_socket);
 	bool overrun = false;
-	while (out.unanswered > 0) {
-		int got = recvmmsg(fd, out.headers, ACK_SLOTS, MSG_DONTWAIT, nullptr);
+	// The normal end: every change answered. EAGAIN before it means acknowledgements were lost.
+	while (sending.unanswered > 0) {
+		int got = recvmmsg(fd, sending.headers, ACK_SLOTS, MSG_DONTWAIT, nullptr);
 		if (got < 0 && errno == EINTR)
 			continue;
 		if (got < 0 && errno == ENOBUFS && !overrun) {
@@ -121,22 +129,22 @@ static void read_acks(uint32_t* statuses)
 			return;
 		}
 		for (int k = 0; k < got; k++)
-			take_acks(out.acks[k], out.headers[k].msg_len, portid, statuses);
+			take_acks(sending.acks[k], sending.headers[k].msg_len, portid, statuses);
 	}
 }
 
 // Sends count changes' requests at once and reads their statuses.
 static void send_changes(const RouteChange* changes, const RouteRow* rows, uint32_t count, uint32_t* statuses)
 {
-	out.first_seq = netlink_sequences(count);
-	out.count = count;
-	out.unanswered = count;
+	sending.first_seq = netlink_sequences(count);
+	sending.count = count;
+	sending.unanswered = count;
 	size_t bytes = 0;
 	for (uint32_t i = 0; i < count; i++) {
-		bytes += put_change(out.requests + bytes, changes[i], &rows[i], out.first_seq + i);
+		bytes += put_change(sending.requests + bytes, changes[i], &rows[i], sending.first_seq + i);
 		statuses[i] = UNANSWERED;
 	}
-	if (mnl_socket_sendto(netlink.change_socket, out.requests, bytes) < 0) {
+	if (mnl_socket_sendto(netlink.change_socket, sending.requests, bytes) < 0) {
 		answer_rest(statuses, static_cast<uint32_t>(errno));
 		return;
 	}
@@ -152,13 +160,14 @@ void routing_apply(const RouteChange* changes, const RouteRow* rows, uint32_t co
 		return;
 	}
 	for (uint32_t i = 0; i < ACK_SLOTS; i++) {
-		out.pieces[i] = {out.acks[i], ACK_SLOT_SIZE};
-		out.headers[i] = mmsghdr{};
-		out.headers[i].msg_hdr.msg_iov = &out.pieces[i];
-		out.headers[i].msg_hdr.msg_iovlen = 1;
+		sending.pieces[i] = {sending.acks[i], ACK_SLOT_SIZE};
+		sending.headers[i] = mmsghdr{};
+		sending.headers[i].msg_hdr.msg_iov = &sending.pieces[i];
+		sending.headers[i].msg_hdr.msg_iovlen = 1;
 	}
-	// As many requests a send as the send buffer takes and the receive buffer can acknowledge.
-	uint32_t per_send = std::min({MOST_PER_SEND, static_cast<uint32_t>(netlink.change_send_bytes / REQUEST_ROOM),
+	// A batch a send, split only where the send buffer takes less or the receive buffer cannot
+	// acknowledge as many.
+	uint32_t per_send = std::min({ROUTING_BATCH, static_cast<uint32_t>(netlink.change_send_bytes / REQUEST_ROOM),
 				      netlink.change_ack_room});
 	per_send = std::max(per_send, 1u);
 	for (uint32_t first = 0; first < count; first += per_send)

@@ -38,7 +38,8 @@ static bool add_route(RowBlock* block, const nlmsghdr* nlh)
 	uint32_t table = rtm->rtm_table;
 	uint32_t dest = 0, gateway = 0, oif = 0, priority = 0;
 	bool multipath = false;
-	for (const nlattr* attr = first_attr(nlh, sizeof(*rtm)); attr_ok(nlh, attr); attr = mnl_attr_next(attr)) {
+	for (const nlattr* attr = netlink_first_attr(nlh, sizeof(*rtm)); netlink_attr_ok(nlh, attr);
+	     attr = mnl_attr_next(attr)) {
 		switch (mnl_attr_get_type(attr)) {
 		case RTA_TABLE:
 			table = mnl_attr_get_u32(attr);
@@ -68,7 +69,7 @@ static bool add_route(RowBlock* block, const nlmsghdr* nlh)
 		return false;
 	*row = RouteRow{};
 	row->dest = dest;
-	row->mask = mask_of(rtm->rtm_dst_len);
+	row->mask = netlink_mask_of(rtm->rtm_dst_len);
 	row->policy = rtm->rtm_tos;
 	row->next_hop = gateway;
 	row->if_index = oif;
@@ -96,7 +97,8 @@ static bool add_address(RowBlock* block, const nlmsghdr* nlh)
 		return true;
 	uint32_t local = 0, address = 0;
 	bool has_local = false;
-	for (const nlattr* attr = first_attr(nlh, sizeof(*ifa)); attr_ok(nlh, attr); attr = mnl_attr_next(attr)) {
+	for (const nlattr* attr = netlink_first_attr(nlh, sizeof(*ifa)); netlink_attr_ok(nlh, attr);
+	     attr = mnl_attr_next(attr)) {
 		if (mnl_attr_get_type(attr) == IFA_LOCAL) {
 			local = mnl_attr_get_u32(attr);
 			has_local = true;
@@ -109,20 +111,13 @@ static bool add_address(RowBlock* block, const nlmsghdr* nlh)
 		return false;
 	row->addr = has_local ? local : address;
 	row->index = ifa->ifa_index;
-	row->mask = mask_of(ifa->ifa_prefixlen);
+	row->mask = netlink_mask_of(ifa->ifa_prefixlen);
 	return true;
 }
 
-// Runs one dump of the given type into a block: 0, or the status with *failed set.
-static uint32_t dump(uint16_t type, RowBlock* block, FetchStep* failed)
+// The rows of a dump that ended: 0, or its status with *failed set and no block.
+static uint32_t dump_rows(RowBlock* block, FetchStep* failed)
 {
-	*block = RowBlock{};
-	if (start_dump(type)) {
-		const nlmsghdr* msg;
-		while ((msg = next_dump_message()))
-			if (!(type == RTM_GETROUTE ? add_route(block, msg) : add_address(block, msg)))
-				stop_dump(ENOMEM, FETCH_MEMORY);
-	}
 	uint32_t status = dump_status(failed);
 	if (status != 0) {
 		std::free(block->rows);
@@ -139,8 +134,14 @@ static uint32_t dump(uint16_t type, RowBlock* block, FetchStep* failed)
 
 bool routing_fetch_routes(RouteRow** rows, uint32_t* count, uint32_t* status, FetchStep* failed)
 {
-	RowBlock block;
-	*status = dump(RTM_GETROUTE, &block, failed);
+	RowBlock block{};
+	if (start_route_dump()) {
+		const nlmsghdr* msg;
+		while ((msg = next_dump_message()))
+			if (!add_route(&block, msg))
+				end_dump(ENOMEM, FETCH_MEMORY);
+	}
+	*status = dump_rows(&block, failed);
 	*rows = static_cast<RouteRow*>(block.rows);
 	*count = block.count;
 	return *status == 0;
@@ -148,8 +149,14 @@ bool routing_fetch_routes(RouteRow** rows, uint32_t* count, uint32_t* status, Fe
 
 bool routing_fetch_addresses(AddressRow** rows, uint32_t* count, uint32_t* status, FetchStep* failed)
 {
-	RowBlock block;
-	*status = dump(RTM_GETADDR, &block, failed);
+	RowBlock block{};
+	if (start_address_dump()) {
+		const nlmsghdr* msg;
+		while ((msg = next_dump_message()))
+			if (!add_address(&block, msg))
+				end_dump(ENOMEM, FETCH_MEMORY);
+	}
+	*status = dump_rows(&block, failed);
 	*rows = static_cast<AddressRow*>(block.rows);
 	*count = block.count;
 	return *status == 0;

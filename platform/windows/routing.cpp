@@ -1,9 +1,12 @@
 // The forwarding table through IP Helper.
 #include "platform/routing.h"
 
+// The sockets headers before windows.h, and IP Helper's after both.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
 #include <windows.h>
+
 #include <iphlpapi.h>
 #include <netioapi.h>
 
@@ -186,8 +189,16 @@ void routing_apply(const RouteChange* changes, const RouteRow* rows, uint32_t co
 {
 	for (uint32_t i = 0; i < count; i++) {
 		const RouteRow* row = &rows[i];
-		statuses[i] = changes[i] == ROUTE_CREATE    ? routing_create(row)
-			      : changes[i] == ROUTE_REWRITE ? routing_rewrite(row)
-							    : routing_delete(row);
+		switch (changes[i]) {
+		case ROUTE_CREATE:
+			statuses[i] = routing_create(row);
+			break;
+		case ROUTE_REWRITE:
+			statuses[i] = routing_rewrite(row);
+			break;
+		case ROUTE_DELETE:
+			statuses[i] = routing_delete(row);
+			break;
+		}
 	}
 }

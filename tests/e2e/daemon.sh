@@ -9,7 +9,7 @@
 #   [own network + mount namespace, lib.sh; fresh tmpfs on /run and /dev/shm]
 #   lanx0  10.0.0.2 peer 10.0.0.1  ==veth== lanx0p   Lanx gateway 10.0.0.1 (point-to-point)
 #   world0 192.0.2.2/24            ==veth== world0p  world gateway 192.0.2.1
-#   lo 127.0.0.1:80  bench/list_server.py over $work/www (ETag, 304, gzip; its answers in served)
+#   lo 127.0.0.1:80  list_server.py over $work/www (ETag, 304, gzip; its answers in served)
 #   lo 127.0.0.2:80  a server that sends a header, then one byte a second (each noted in dripped)
 #   /usr/sbin/pppd   overlay: peer "up" reports READY=1 and stays, "hang" stays silent, "fail" ends
 #   /dev/shm/LanxRouteShmem  planted by the user nobody
@@ -35,7 +35,7 @@ chmod 755 sbin/pppd
 mount -t overlay overlay -o "lowerdir=$work/sbin:/usr/sbin" /usr/sbin
 mount -t overlay overlay -o "lowerdir=/etc,upperdir=$work/etc,workdir=$work/etc.work" /etc
 mkdir -p /etc/ppp/peers && touch /etc/ppp/peers/{up,hang,fail}
-python3 "$here/../../bench/list_server.py" www served &
+python3 "$here/list_server.py" www served &
 python3 -c 'import socket, time
 s = socket.create_server(("127.0.0.2", 80)); c = s.accept()[0]; c.recv(4096); c.send(b"HTTP/1.0 200 OK\r\n\r\n")
 while True: c.send(b"1"); open("dripped", "a").write("1"); time.sleep(1)' 2>/dev/null &
@@ -44,11 +44,18 @@ wait_for 10 bash -c 'exec 3<>/dev/tcp/127.0.0.1/80' 2>/dev/null || fail "list se
 # lanx ARGS...: one invocation, holding a descriptor 9 of its own, bounded to 20 s; "status:output"
 # in $got.
 lanx() { local rc=0; timeout 20 "$LANX_BIN" "$@" >out 2>&1 9>held || rc=$?; got="$rc:$(cat out)"; }
-copies() { for p in $(ns_pids); do [ "$(readlink "/proc/$p/exe")" != "$(readlink -f "$LANX_BIN")" ] || echo "$p"; done; }
+copies() {
+	for p in $(ns_pids); do [ "$(readlink "/proc/$p/exe")" != "$(readlink -f "$LANX_BIN")" ] || echo "$p"; done
+}
 has() { grep -qxF -- "$1" lanxroute.log 2>/dev/null; }
-cycles() { local n; n=$(grep -cx "Updated route table successfully" lanxroute.log 2>/dev/null); [ "${n:-0}" -ge "$1" ]; }
+successes() { grep -cx "Updated route table successfully" lanxroute.log 2>/dev/null; }
+cycles() { local n; n=$(successes); [ "${n:-0}" -ge "$1" ]; }
 # via_lanx BLOCK...: each has the route this program makes via the Lanx gateway.
-via_lanx() { for b; do [ "$(ip -4 route show exact "$b")" = "$b via 10.0.0.1 dev lanx0 proto 76 metric 1 " ] || return 1; done; }
+via_lanx() {
+	for b; do
+		[ "$(ip -4 route show exact "$b")" = "$b via 10.0.0.1 dev lanx0 proto 76 metric 1 " ] || return 1
+	done
+}
 
 # Another user's file where a user's copy keeps its word does not stop root's copy.
 printf ABCD >/dev/shm/LanxRouteShmem
@@ -104,13 +111,16 @@ start() { rm -f lanxroute.log; "$LANX_BIN" "${1:-@127.0.0.1/list.txt}" 10.0.0.1 
 stop() {
 	local t=$SECONDS rc=0
 	kill -TERM "$copy"; wait "$copy" || rc=$?
-	expect "$1: status, seconds, last line, pppd" "$rc $((SECONDS - t < 10)) $(tail -n 1 lanxroute.log) $(pppds)" "0 1 Exiting "
+	expect "$1: status, seconds, last line, pppd" "$rc $((SECONDS - t < 10)) $(tail -n 1 lanxroute.log) $(pppds)" \
+	    "0 1 Exiting "
 }
 
 start
-wait_for 15 eval '[ "$(grep -cs "^Updated route table successfully" lanxroute.log)" = 2 ]' || fail "two cycles: $(cat lanxroute.log)"
+wait_for 15 eval '[ "$(grep -cs "^Updated route table successfully" lanxroute.log)" = 2 ]' ||
+    fail "two cycles: $(cat lanxroute.log)"
 expect "the list's answers" "$(cut -c1-3 served)" $'200\n304'
-[ "$(head -n 1 served | cut -d' ' -f2)" -lt "$(wc -c <www/list.txt)" ] || fail "the list was not compressed: $(cat served)"
+[ "$(head -n 1 served | cut -d' ' -f2)" -lt "$(wc -c <www/list.txt)" ] ||
+    fail "the list was not compressed: $(cat served)"
 expect "routes" "$(ip -4 route show proto 76 | wc -l)" 200
 mv lanxroute.log old.log
 kill -HUP "$copy"

@@ -7,7 +7,8 @@
 #   lo 127.0.0.1:80  python3 http.server over $work: list.txt, agg.txt (no missing.txt)
 #   update_once, working directory $work
 set -e
-source "$(dirname "$0")/lib.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib.sh"
 : "${LANX_UPDATE_ONCE:?LANX_UPDATE_ONCE must name the update driver}"
 link lanx0 10.0.0.2/24
 link world0 192.0.2.2/24
@@ -49,16 +50,21 @@ ip route add blackhole 10.55.0.0/16
 ip route add unreachable 10.56.0.0/16
 ip route add 10.58.0.0/16 nexthop via 10.0.0.1 nexthop via 192.0.2.1
 kept=$(others)
-# Stale routes of ours on both gateways' links.
+# Stale routes of ours on both gateways' links; between them one through a nexthop object, which a
+# delete naming its gateway and link does not match: the kernel refuses that change (ESRCH) alone.
 ip route add 10.60.0.0/16 via 10.0.0.1 proto 76 metric 1
+ip nexthop add id 1 via 10.0.0.1 dev lanx0
+ip route add 10.60.128.0/17 nhid 1 proto 76 metric 1
 ip route add 10.61.0.0/16 via 192.0.2.1 proto 76 metric 1
 
 # The first cycle creates the listed blocks' routes via the Lanx gateway and sweeps the stale.
 list list.txt 10.1.0.0/16 10.2.3.0/24 10.55.0.0/16 10.56.0.0/16 10.58.0.0/16 192.0.2.0/24
 cycle -10 list.txt
+ip nexthop del id 1
 check "first cycle" 0 "+10.1.0.0/255.255.0.0[$L]: 0
 +10.2.3.0/255.255.255.0[$L]: 0
 -10.60.0.0/255.255.0.0[$L]: 0
+-10.60.128.0/255.255.128.0[$L]: 3
 -10.61.0.0/255.255.0.0[$W]: 0
 Updated route table successfully" "10.1.0.0/16 10.0.0.1 lanx0
 10.2.3.0/24 10.0.0.1 lanx0"
@@ -96,3 +102,12 @@ check "aggregation" 0 "Updated route table successfully" "10.100.0.0/22 10.0.0.1
 10.108.0.0/24 192.0.2.1 world0
 10.108.0.0/22 10.0.0.1 lanx0
 10.108.1.0/25 192.0.2.1 world0"
+
+# A batch larger than a send: with the kernel's least send buffer (a preloaded shim), 100 new blocks
+# and the 5 routes swept go out in several sends, every change made.
+cc -shared -fPIC -o small_sndbuf.so "$here/small_sndbuf.c"
+list many.txt $(seq -f 10.9.%g.0/24 0 2 198)
+LD_PRELOAD=$work/small_sndbuf.so cycle -10 many.txt
+expect "several sends: status, changes made, last line, routes" \
+    "$rc $(grep -c ': 0$' <<<"$out") $(tail -n 1 <<<"$out") $(ours | grep -c '^10\.9\.')" \
+    "0 105 Updated route table successfully 100"

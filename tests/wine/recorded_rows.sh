@@ -22,7 +22,8 @@ lanx --exit
 wait "$copy" || fail "the copy's status"
 
 c="type 3 proto 3"
-expect "calls to IP Helper" "$(tr -d '\r' <"$run/iphlpapi.calls")" "create 10.0.0.0/254.0.0.0 via 10.1.0.1 if 3 $c metric 1: 160
+expect "calls to IP Helper" "$(tr -d '\r' <"$run/iphlpapi.calls")" \
+    "create 10.0.0.0/254.0.0.0 via 10.1.0.1 if 3 $c metric 1: 160
 interface 3
 create 10.0.0.0/254.0.0.0 via 10.1.0.1 if 3 $c metric 26: 0
 create 203.0.113.0/255.255.255.128 via 10.1.0.1 if 3 $c metric 1: 160

@@ -11,7 +11,8 @@ pipe=$!
 wait_for 30 eval '! kill -0 $pipe 2>/dev/null' || fail "the pipe is held while the copy runs"
 expect "output through the pipe" "$(cat "$run/out")" ""
 wait_for 30 grep -qs '^Redialing My Link' "$run/lanxroute.log" || fail "no dial: $(log)"
-expect "the one copy running" "$(copies)" "Z:${run//\//\\}\\lanxroute.exe @127.0.0.1/list.txt 10.1.0.1 10.2.0.1 My Link --no-fork"
+expect "the one copy running" "$(copies)" \
+    "Z:${run//\//\\}\\lanxroute.exe @127.0.0.1/list.txt 10.1.0.1 10.2.0.1 My Link --no-fork"
 
 lanx 10.1.0.1 10.2.0.1
 expect "a second invocation" "$status:$(cat "$run/out" "$run/err" | tr -d '\r')" "1:LanxRoute is already running."

@@ -15,9 +15,7 @@
 #include "common/log.h"
 #include "common/settings.h"
 #include "control/command_line.h"
-#include "platform/net.h"
 #include "routes/cycle.h"
-#include "routes/gateways.h"
 
 static long resident_kb()
 {
@@ -52,14 +50,18 @@ static long count_argument(const char* text)
 
 int main(int argc, char** argv)
 {
-	long cycles = 1, every = 0;
+	long cycles = 1;
+	long every = 0;
 	while (argc > 2 && (std::strcmp(argv[1], "--cycles") == 0 || std::strcmp(argv[1], "--every") == 0)) {
 		long n = count_argument(argv[2]);
 		if (n == 0) {
 			std::fprintf(stderr, "update_once: %s wants a positive count\n", argv[1]);
 			return 2;
 		}
-		*(argv[1][2] == 'c' ? &cycles : &every) = n;
+		if (std::strcmp(argv[1], "--cycles") == 0)
+			cycles = n;
+		else
+			every = n;
 		argv[2] = argv[0];
 		argv += 2;
 		argc -= 2;
@@ -75,8 +77,7 @@ int main(int argc, char** argv)
 		print_usage();
 		return 1;
 	}
-	lanx_gateway = net_inet_addr(lanx_gateway_text);
-	world_gateway = net_inet_addr(world_gateway_text);
+	convert_gateways();
 	int result = 0;
 	for (long c = 1; c <= cycles; c++) {
 		auto start = std::chrono::steady_clock::now();
