@@ -8,7 +8,6 @@
 #include "prefix/list_download.h"
 #include "prefix/list_text.h"
 #include "prefix/prefix_list.h"
-#include "tests/fake/fake_files.h"
 #include "tests/fake/fake_http.h"
 #include "tests/support.h"
 
@@ -128,131 +127,96 @@ TEST(Partition, AscendingPrefixesTileTheSpaceAndSortEveryAddress)
 	}
 }
 
-// A download: the body's pieces and the final status; the text or "(none)" and the log after the
+// One row: a download of the body's pieces, the final status; the text or "(none)", the log after the
 // "Loading" and "handles" lines. Every download opens, sends and closes the same three objects.
-struct Download {
-	const char* what;
-	std::vector<FakeHttpPiece> pieces;
-	uint32_t status;
-	std::string text, log;
-	uint32_t flags = 0;
-};
-
-Download download(const char* what, std::vector<FakeHttpPiece> pieces, uint32_t status, std::string text,
-		  std::string log, uint32_t flags = 0)
+void expect_download(const char* what, const std::vector<FakeHttpPiece>& pieces, uint32_t status,
+		     const std::string& text, const std::string& log, uint32_t flags = 0)
 {
-	return {what, pieces, status, text, log, flags};
+	SCOPED_TRACE(what);
+	start_test_log(flags);
+	fake_http_serve("");
+	fake_http_pieces = pieces;
+	fake_http_status = status;
+	char* got = fetch_list_text();
+	EXPECT_EQ(got ? got : "(none)", text);
+	std::free(got);
+	EXPECT_EQ(log_text(), "Loading subnet list from http://list.lanx.example/zo-list.txt\n" HANDLES + log);
+	EXPECT_EQ(fake_http_calls,
+		  "connect(1,list.lanx.example) request(2,/zo-list.txt) send(3) close(3) close(2) close(1)");
 }
 
 TEST(ListDownload, TextAndLog)
 {
 	const std::string big(0x1fffe, '0'); // two more bytes fill the first block
-	const Download cases[] = {
-		download("pieces across reads; 299 is a success", {{5, "10.0."}, {6, "0.0/8\n"}}, 299, "10.0.0.0/8\n",
-			 "  len=5\n  len=6\n"),
-		download("a redirect not followed, or an error page", {{2, "ok"}}, 300, "(none)",
-			 "  len=2\nList server answered 300\n"),
-		download("a status below 200", {{2, "ok"}}, 199, "(none)", "  len=2\nList server answered 199\n"),
-		download("a NUL byte", {{4, std::string("1.2\0", 4)}}, 200, "(none)",
-			 "  len=4\nList text holds a NUL byte\n"),
-		download("an empty body", {}, 200, "", "Error no data: 0\n"),
-		download("an unreachable server", {{0, ""}}, 0, "", UNREACHABLE "Error no data: 12029\n"),
-		download("a later query fails: what came is the text, dumped", {{2, "a\n"}, {0, ""}}, 200, "a\n",
-			 "  len=2\n\n\na\n\n\n", CW_DUMP_LIST),
-		download("a short read", {{5, "ab"}}, 200, "(none)", "  len=5\n"),
-		download("a body of 256 MiB: taken", {{2, "ab"}, {0xffffffe, ""}}, 200, "(none)",
-			 "  len=2\n  len=ffffffe\n"),
-		download("growth keeps what came before", {{2, "1."}, {0x1fffe, big}}, 200, "1." + big,
-			 "  len=2\n  len=1fffe\n"),
-		download("a body past 256 MiB: refused", {{2, "ab"}, {0xfffffff, ""}}, 200, "(none)",
-			 "  len=2\n  len=fffffff\nList text passes 256 MiB\n"),
-		download("an exit request fails it", {{2, "a\n"}}, 200, "(none)", "  len=2\n", CW_EXIT),
-		download("even one before any byte", {}, 200, "(none)", "Error no data: 0\n", CW_EXIT),
-	};
-	for (const Download& c : cases) {
-		SCOPED_TRACE(c.what);
-		start_test_log(c.flags);
-		fake_http_serve("");
-		fake_http_pieces = c.pieces;
-		fake_http_status = c.status;
-		char* text = fetch_list_text();
-		EXPECT_EQ(text ? text : "(none)", c.text);
-		std::free(text);
-		EXPECT_EQ(log_text(),
-			  "Loading subnet list from http://list.lanx.example/zo-list.txt\n" HANDLES + c.log);
-		EXPECT_EQ(fake_http_calls,
-			  "connect(1,list.lanx.example) request(2,/zo-list.txt) send(3) close(3) close(2) close(1)");
-	}
+	expect_download("pieces across reads; 299 is a success", {{5, "10.0."}, {6, "0.0/8\n"}}, 299, "10.0.0.0/8\n",
+			"  len=5\n  len=6\n");
+	expect_download("a redirect not followed, or an error page", {{2, "ok"}}, 300, "(none)",
+			"  len=2\nList server answered 300\n");
+	expect_download("a status below 200", {{2, "ok"}}, 199, "(none)", "  len=2\nList server answered 199\n");
+	expect_download("a NUL byte", {{4, std::string("1.2\0", 4)}}, 200, "(none)",
+			"  len=4\nList text holds a NUL byte\n");
+	expect_download("an empty body", {}, 200, "", "Error no data: 0\n");
+	expect_download("an unreachable server", {{0, ""}}, 0, "", UNREACHABLE "Error no data: 12029\n");
+	expect_download("a later query fails: what came is the text, dumped", {{2, "a\n"}, {0, ""}}, 200, "a\n",
+			"  len=2\n\n\na\n\n\n", CW_DUMP_LIST);
+	expect_download("a short read", {{5, "ab"}}, 200, "(none)", "  len=5\n");
+	expect_download("a body of 256 MiB: taken", {{2, "ab"}, {0xffffffe, ""}}, 200, "(none)",
+			"  len=2\n  len=ffffffe\n");
+	expect_download("growth keeps what came before", {{2, "1."}, {0x1fffe, big}}, 200, "1." + big,
+			"  len=2\n  len=1fffe\n");
+	expect_download("a body past 256 MiB: refused", {{2, "ab"}, {0xfffffff, ""}}, 200, "(none)",
+			"  len=2\n  len=fffffff\nList text passes 256 MiB\n");
+	expect_download("an exit request fails it", {{2, "a\n"}}, 200, "(none)", "  len=2\n", CW_EXIT);
+	expect_download("even one before any byte", {}, 200, "(none)", "Error no data: 0\n", CW_EXIT);
 }
 
-struct Load {
-	const char* what;
-	const char* list;
-	const char* nodes; // the listed nodes
-	std::string file;
-	uint32_t status;
-};
-
-Load load(const char* what, const char* list, const char* nodes, std::string file = "", uint32_t status = 200)
+// One row: the downloaded list, then the static file, loaded over what the row before left; the listed
+// nodes after the root. Only the failed download fails.
+void expect_load(const char* what, const char* list, const char* nodes_after, const std::string& file = "",
+		 uint32_t status = 200)
 {
-	return {what, list, nodes, file, status};
+	SCOPED_TRACE(what);
+	start_test_log();
+	fake_http_serve(list);
+	fake_http_status = status;
+	std::ofstream("lanxroute.static", std::ios::binary) << file;
+	EXPECT_EQ(load_prefix_list(), status != 404);
+	EXPECT_EQ(nodes(), "-0.0.0.0/0 " + std::string(nodes_after));
 }
 
-// Rows in turn, each loading the downloaded list and the static file over what the one before left;
-// only the failed download fails.
 TEST(LoadPrefixList, TextsToPartition)
 {
-	const Load cases[] = {
-		load("the list, then the static file; octets do not carry over", "10.1.2.3/32\n",
-		     "+10.1.2.3/32 +20.0.0.0/24" TOP, "20/8\n"),
-		load("a failed download leaves the list as it was", "30.0.0.0/8\n", "+10.1.2.3/32 +20.0.0.0/24" TOP,
-		     "40.0.0.0/8\n", 404),
-		load("an unreachable server: the static prefixes alone", "", "+20.0.0.0/8" TOP, "20.0.0.0/8\n", 0),
-		load("the static text ends at a NUL byte", "", "+150.0.0.0/8" TOP,
-		     std::string("150.0.0.0/8\n\0"
-				 "160.0.0.0/8\n",
-				 24)),
-		load("only the first 4096 bytes of the static file", "", "+192.0.0.0/2",
-		     std::string(4084, '#') + "\n192.0.0.0/24\n"),
-		load("wider, lower base, same end as the tail: takes its place", "10.255.0.0/16\n10.0.0.0/8",
-		     "+10.0.0.0/8" TOP),
-		load("host bits are kept and never fuse, not even on a repeat", "10.1.2.3/8\n11.0.0.0/8\n11.0.0.0/8",
-		     "+10.1.2.3/8 +11.0.0.0/8" TOP),
-		load("comments and blank lines", "# the list\n\n \n#1.0.0.0/8\n2.0.0.0/8\n", "+2.0.0.0/8" TOP),
-		load("CR LF line ends, no final line feed", "1.0.0.0/8\r\n2.0.0.0/8\r\n3.0.0.0/8",
-		     "+1.0.0.0/8 +2.0.0.0/7" TOP),
-		load("':' is no digit; no mask is /24", ":1.0.0.0/8\n9.0.0.0:8\n", "+9.0.0.0/24" TOP),
-		load("masks above 32 or below 0 add nothing, 32 does", "1.0.0.0/33\n1.0.0.0/-1\n1.2.3.4/32",
-		     "+1.2.3.4/32" TOP),
-		load("mask 0", "0.0.0.0/0", "+0.0.0.0/0"),
-		load("an octet above 255 spills into the one before it", "1.2.4.256/32\n", "+1.2.5.0/32" TOP),
-		load("a malformed line takes the octets before it", "1.2.3.4/32\n5.x\n6.7",
-		     "+1.2.3.4/32 +5.2.3.4/24 +6.7.3.4/24" TOP),
-		load("a line starting with a space or a sign adds nothing", " 1.0.0.0/8\n+2.0.0.0/8\n-3.0.0.0/8\n",
-		     TOP + 1),
-	};
-	for (const Load& c : cases) {
-		SCOPED_TRACE(c.what);
-		start_test_log();
-		fake_http_serve(c.list);
-		fake_http_status = c.status;
-		fake_static_file = c.file;
-		EXPECT_EQ(load_prefix_list(), c.status != 404);
-		EXPECT_EQ(nodes(), "-0.0.0.0/0 " + std::string(c.nodes));
-	}
-	fake_static_file = "";
-}
-
-// The same texts again: a partition the aggregation pass changed is built anew.
-TEST(LoadPrefixList, AChangedPartitionIsBuiltAnew)
-{
-	start_test_log();
-	fake_http_serve("1.0.0.0/8\n");
-	ASSERT_TRUE(load_prefix_list());
+	const ScopedTempDir dir;
+	expect_load("the list, then the static file; octets do not carry over", "10.1.2.3/32\n",
+		    "+10.1.2.3/32 +20.0.0.0/24" TOP, "20/8\n");
+	expect_load("a failed download leaves the list as it was", "30.0.0.0/8\n", "+10.1.2.3/32 +20.0.0.0/24" TOP,
+		    "40.0.0.0/8\n", 404);
+	expect_load("an unreachable server: the static prefixes alone", "", "+20.0.0.0/8" TOP, "20.0.0.0/8\n", 0);
+	expect_load("the static text ends at a NUL byte", "", "+150.0.0.0/8" TOP,
+		    std::string("150.0.0.0/8\n\0"
+				"160.0.0.0/8\n",
+				24));
+	expect_load("only the first 4096 bytes of the static file", "", "+192.0.0.0/2",
+		    std::string(4084, '#') + "\n192.0.0.0/24\n");
+	expect_load("wider, lower base, same end as the tail: takes its place", "10.255.0.0/16\n10.0.0.0/8",
+		    "+10.0.0.0/8" TOP);
+	expect_load("host bits are kept and never fuse, not even on a repeat", "10.1.2.3/8\n11.0.0.0/8\n11.0.0.0/8",
+		    "+10.1.2.3/8 +11.0.0.0/8" TOP);
+	expect_load("comments and blank lines", "# the list\n\n \n#1.0.0.0/8\n2.0.0.0/8\n", "+2.0.0.0/8" TOP);
+	expect_load("CR LF line ends, no final line feed", "1.0.0.0/8\r\n2.0.0.0/8\r\n3.0.0.0/8",
+		    "+1.0.0.0/8 +2.0.0.0/7" TOP);
+	expect_load("':' is no digit; no mask is /24", ":1.0.0.0/8\n9.0.0.0:8\n", "+9.0.0.0/24" TOP);
+	expect_load("masks above 32 or below 0 add nothing, 32 does", "1.0.0.0/33\n1.0.0.0/-1\n1.2.3.4/32",
+		    "+1.2.3.4/32" TOP);
+	expect_load("mask 0", "0.0.0.0/0", "+0.0.0.0/0");
+	expect_load("an octet above 255 spills into the one before it", "1.2.4.256/32\n", "+1.2.5.0/32" TOP);
+	expect_load("a malformed line takes the octets before it", "1.2.3.4/32\n5.x\n6.7",
+		    "+1.2.3.4/32 +5.2.3.4/24 +6.7.3.4/24" TOP);
+	expect_load("a line starting with a space or a sign adds nothing", " 1.0.0.0/8\n+2.0.0.0/8\n-3.0.0.0/8\n",
+		    TOP + 1);
+	// The same texts again: a partition the aggregation pass changed is built anew.
 	remove_node(prefix_list.prev);
-	fake_http_serve("1.0.0.0/8\n");
-	EXPECT_TRUE(load_prefix_list());
-	EXPECT_EQ(nodes(), "-0.0.0.0/0 +1.0.0.0/8" TOP);
+	expect_load("the same texts over a changed partition", " 1.0.0.0/8\n+2.0.0.0/8\n-3.0.0.0/8\n", TOP + 1);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // the batches and their lines, aggregation, and whole cycles with their early ends.
 #include <algorithm>
 #include <random>
+#include <span>
 
 #include "common/settings.h"
 #include "routes/cycle.h"
@@ -55,160 +56,125 @@ void fresh_cycle(uint32_t flags, uint32_t kept = 0)
 	lanx_if = world_if = kept;
 }
 
-struct Resolve {
-	const char* what;
-	std::vector<AddressRow> addresses;
-	std::vector<RouteRow> routes;
-	std::pair<uint32_t, uint32_t> found; // lanx_if, world_if
-	uint32_t kept;
-	const char* log;
-};
-
-Resolve resolve(const char* what, std::vector<AddressRow> addresses, std::vector<RouteRow> routes,
-		std::pair<uint32_t, uint32_t> found, uint32_t kept = 0, const char* log = "")
+// One row: gateways resolved over addresses and routes with both indexes kept from before; the
+// indexes found (lanx, world) and the log.
+void expect_resolve(const char* what, const std::vector<AddressRow>& rows, std::vector<RouteRow> table,
+		    std::pair<uint32_t, uint32_t> found, uint32_t kept = 0, const char* log = "")
 {
-	return {what, addresses, routes, found, kept, log};
+	SCOPED_TRACE(what);
+	fresh_cycle(0, kept);
+	fake_routing.addresses = rows;
+	AddressSnapshot addresses;
+	ASSERT_TRUE(fetch_address_snapshot(&addresses));
+	RouteSnapshot routes = {static_cast<uint32_t>(table.size()), table.data()};
+	EXPECT_EQ(resolve_gateways(&addresses, &routes), *log == '\0');
+	release_address_snapshot(&addresses);
+	EXPECT_EQ(std::pair(lanx_if, world_if), found);
+	EXPECT_EQ(log_text(), log);
 }
 
 TEST(Gateways, ResolvedAfreshWithTheHostRouteFallback)
 {
 	const RouteRow lanx_host = route(ip(10, 0, 0, 1), 32, 11), world_host = route(ip(192, 0, 2, 1), 32, 13);
 	const AddressRow moved = {LANX_NET.addr, 9, LANX_NET.mask}, elsewhere = {net(172, 16, 0, 1), 8, LANX_NET.mask};
-	const Resolve cases[] = {
-		resolve("the subnet rule before host routes", {WORLD_NET, LANX_NET}, {lanx_host, world_host}, {2, 3}),
-		resolve("a link re-made under a new index is found there", {moved, WORLD_NET}, {}, {9, 3}, 2),
-		resolve("kept indexes serve when neither rule finds one", {elsewhere}, {}, {4, 4}, 4),
-		resolve("the first whole-mask host route beats a kept index", {},
-			{lanx_host, route(ip(10, 0, 0, 1), 31, 10), route(ip(10, 0, 0, 1), 32, 12), world_host},
-			{11, 13}, 4),
-		resolve("world missing", {LANX_NET}, {}, {2, 0}, 0, "Bad WORLD gateway specified: 192.0.2.1\n"),
-	};
-	for (const Resolve& c : cases) {
-		SCOPED_TRACE(c.what);
-		fresh_cycle(0, c.kept);
-		fake_routing.addresses = c.addresses;
-		AddressSnapshot addresses;
-		ASSERT_TRUE(fetch_address_snapshot(&addresses));
-		RouteSnapshot routes = {static_cast<uint32_t>(c.routes.size()), const_cast<RouteRow*>(c.routes.data())};
-		EXPECT_EQ(resolve_gateways(&addresses, &routes), *c.log == '\0');
-		release_address_snapshot(&addresses);
-		EXPECT_EQ(std::pair(lanx_if, world_if), c.found);
-		EXPECT_EQ(log_text(), c.log);
-	}
+	expect_resolve("the subnet rule before host routes", {WORLD_NET, LANX_NET}, {lanx_host, world_host}, {2, 3});
+	expect_resolve("a link re-made under a new index is found there", {moved, WORLD_NET}, {}, {9, 3}, 2);
+	expect_resolve("kept indexes serve when neither rule finds one", {elsewhere}, {}, {4, 4}, 4);
+	expect_resolve("the first whole-mask host route beats a kept index", {},
+		       {lanx_host, route(ip(10, 0, 0, 1), 31, 10), route(ip(10, 0, 0, 1), 32, 12), world_host},
+		       {11, 13}, 4);
+	expect_resolve("world missing", {LANX_NET}, {}, {2, 0}, 0, "Bad WORLD gateway specified: 192.0.2.1\n");
 }
 
-// A whole cycle over list, rows fetched in search order: the log after the download's handles line up
-// to the result line, the changes in their batches (creations answered first), every block given back.
-struct Cycle {
-	const char* what;
-	std::vector<RouteRow> routes;
-	const char* ops;
-	std::string log;
-	uint32_t flags;
-	const char* list;
-	char failing = 0; // 'l': the list is refused; 'r' or 'a' as the fake's; 'g': no address on either subnet
-	FetchStep step = FETCH_SIZE;
-};
-
-Cycle cycle(const char* what, std::vector<RouteRow> routes, const char* ops, std::string log,
-	    uint32_t flags = CW_SHOW_CHANGES, const char* list = "10.1.0.0/16\n")
+// One row: a whole cycle over list with routes fetched in search order, the fake's fetch failing at
+// step of table ('r' or 'a', or 'l': the list is refused; 'g': no address on either subnet). The log
+// after the download's handles line up to the result line, the changes in their batches (creations
+// answered first), every block given back, the first change a creation of a direct row of ours,
+// of no age limit, of metric 1.
+void expect_cycle(const char* what, const std::vector<RouteRow>& routes, const char* ops, const std::string& log,
+		  uint32_t flags = CW_SHOW_CHANGES, const char* list = "10.1.0.0/16\n", char failing = 0,
+		  FetchStep step = FETCH_SIZE)
 {
-	return {what, routes, ops, log, flags, list, 0, FETCH_SIZE};
-}
-
-Cycle early(const char* what, char failing, FetchStep step, std::string log)
-{
-	return {what, {}, "", "  len=c\n" + log, CW_SHOW_CHANGES, "10.1.0.0/16\n", failing, step};
-}
-
-void expect_cycle(const Cycle& c)
-{
-	SCOPED_TRACE(c.what);
-	fresh_cycle(c.flags);
-	fake_http_serve(c.list);
-	fake_http_status = c.failing == 'l' ? 404 : 200;
-	fake_routing = {.routes = c.routes,
-			.addresses = c.failing == 'g' ? std::vector<AddressRow>{} : fake_routing.addresses,
-			.failing = c.failing,
-			.fail_step = c.step,
-			.statuses = {5, 0, 6, 0x1a}};
-	EXPECT_EQ(run_update_cycle(), c.failing ? 1 : 0);
-	EXPECT_EQ(fake_routing.ops, c.ops);
+	SCOPED_TRACE(what);
+	fresh_cycle(flags);
+	fake_http_serve(list);
+	fake_http_status = failing == 'l' ? 404 : 200;
+	fake_routing.routes = routes;
+	fake_routing.addresses.resize(failing == 'g' ? 0 : 2);
+	fake_routing.failing = failing;
+	fake_routing.fail_step = step;
+	fake_routing.statuses = {5, 0, 6, 0x1a};
+	EXPECT_EQ(run_update_cycle(), failing ? 1 : 0);
+	EXPECT_EQ(fake_routing.ops, ops);
 	EXPECT_EQ(log_text(), "Updating route table\nLoading subnet list from http://list.lanx.example/zo-list.txt\n"
 			      "  handles hi=1, hc=2, hr=3\n" +
-				      c.log + "Updated route table " + (c.failing ? "un" : "") + "successfully\n");
+				      log + "Updated route table " + (failing ? "un" : "") + "successfully\n");
 	EXPECT_EQ(std::pair(fake_routing.blocks_outstanding, route_snapshot.count), std::pair(0, 0u)) << "all released";
-	// The first change a creation: its row direct, ours, of no age limit, metric 1.
-	if (c.ops[0] == 'c') {
-		EXPECT_EQ(std::tuple(fake_routing.rows[0].type, fake_routing.rows[0].proto, fake_routing.rows[0].age,
-				     fake_routing.rows[0].metric1),
-			  std::tuple(DIRECT, OURS, ~0u, 1u));
-	}
+	for (const RouteRow& r : std::span(fake_routing.rows).first(ops[0] == 'c'))
+		EXPECT_EQ(std::tuple(r.type, r.proto, r.age, r.metric1), std::tuple(DIRECT, OURS, ~0u, 1u));
 }
 
-// Over the list 10.1.0.0/16 unless told otherwise.
+// Over the list 10.1.0.0/16.
 TEST(Cycle, RowsTakenByPreferenceFixedRowsKeptOursSwept)
 {
 	const uint32_t B = ip(10, 1, 0, 0);
 	const RouteRow others = route(B, 16, OTHER_IF, INDIRECT, OTHER), ours_world = route(B, 16, WORLD_IF);
-	const Cycle cases[] = {
-		cycle("the row on the wanted link before ours",
-		      {others, ours_world, route(B, 16, LANX_IF, INDIRECT, OTHER)}, "d|",
-		      LEN_C "-10.1.0.0/255.255.0.0[3]: 5\n"),
-		cycle("ours before a fixed row and another's",
-		      {others, route(B, 16, OTHER_IF, MULTIPATH, OTHER), ours_world}, "r|", LEN_C REPOINTED),
-		cycle("a kernel row before another's, never re-pointed",
-		      {others, route(B, 16, OTHER_IF, DIRECT, LOCAL)}, "", LEN_C),
-		cycle("a multipath row of ours is fixed", {route(B, 16, OTHER_IF, MULTIPATH)}, "", LEN_C),
-		cycle("of equals the first is taken", {ours_world, route(B, 16, OTHER_IF)}, "r|", LEN_C REPOINTED),
-		cycle("the sweep deletes our indirect rows on both links after the creation, no other",
-		      {route(0, 8, LANX_IF), route(ip(10, 9, 0, 0), 16, LANX_IF), route(ip(10, 9, 0, 1), 32, LANX_IF),
-		       route(ip(10, 10, 0, 0), 16, WORLD_IF), route(ip(10, 11, 0, 0), 16, LANX_IF, DIRECT),
-		       route(ip(10, 12, 0, 0), 16, LANX_IF, INDIRECT, OTHER), route(ip(10, 13, 0, 0), 16, OTHER_IF)},
-		      "cdd|",
-		      LEN_C "+10.1.0.0/255.255.0.0[2]: 5\n-10.9.0.0/255.255.0.0[2]: 0\n-10.10.0.0/255.255.0.0[3]: 6\n"),
-	};
-	for (const Cycle& c : cases)
-		expect_cycle(c);
+	expect_cycle("the row on the wanted link before ours",
+		     {others, ours_world, route(B, 16, LANX_IF, INDIRECT, OTHER)}, "d|",
+		     LEN_C "-10.1.0.0/255.255.0.0[3]: 5\n");
+	expect_cycle("ours before a fixed row and another's",
+		     {others, route(B, 16, OTHER_IF, MULTIPATH, OTHER), ours_world}, "r|", LEN_C REPOINTED);
+	expect_cycle("a kernel row before another's, never re-pointed", {others, route(B, 16, OTHER_IF, DIRECT, LOCAL)},
+		     "", LEN_C);
+	expect_cycle("a multipath row of ours is fixed", {route(B, 16, OTHER_IF, MULTIPATH)}, "", LEN_C);
+	expect_cycle("of equals the first is taken", {ours_world, route(B, 16, OTHER_IF)}, "r|", LEN_C REPOINTED);
+	expect_cycle("the sweep deletes our indirect rows on both links after the creation, no other",
+		     {route(0, 8, LANX_IF), route(ip(10, 9, 0, 0), 16, LANX_IF), route(ip(10, 9, 0, 1), 32, LANX_IF),
+		      route(ip(10, 10, 0, 0), 16, WORLD_IF), route(ip(10, 11, 0, 0), 16, LANX_IF, DIRECT),
+		      route(ip(10, 12, 0, 0), 16, LANX_IF, INDIRECT, OTHER), route(ip(10, 13, 0, 0), 16, OTHER_IF)},
+		     "cdd|",
+		     LEN_C "+10.1.0.0/255.255.0.0[2]: 5\n-10.9.0.0/255.255.0.0[2]: 0\n-10.10.0.0/255.255.0.0[3]: 6\n");
 }
 
 TEST(Cycle, AllLinesOneOfAnotherKindAppliesTheQueuedFirst)
 {
-	const Cycle all = {
-		.what = "all lines",
-		.routes = {route(ip(10, 1, 0, 0), 16, OTHER_IF, INDIRECT, OTHER), route(ip(10, 8, 0, 0), 16, WORLD_IF)},
-		.ops = "c|crd|",
-		.log = "  len=24\n\n\n10.0.5.0/24\n10.1.0.0/16\n10.2.1.0/24\n\n\n10.0.0.1\n192.0.2.1\nIF ID: 2(2)\n"
-		       "10.0.0.2/255.255.255.0-> 2\nIF ID: 3(3)\n192.0.2.2/255.255.255.0-> 3\n"
-		       "~10.1.0.0/255.255.0.0[1a]: 0\n~10.8.0.0/255.255.0.0[3]: "
-		       "0\nU0005000a/24\n+10.0.5.0/255.255.255.0[2]: 5\n"
-		       "U0000010a/16\ni10.1.0.0/255.255.0.0[1a]: 2\nU0001020a/24\n+10.2.1.0/255.255.255.0[2]: 0\n"
-		       "*10.1.0.0/255.255.0.0[2]: 6\n-10.8.0.0/255.255.0.0[3]: 1a\n",
-		.flags = CW_DUMP_LIST | CW_SHOW_CHANGES | CW_SHOW_LISTED | CW_DUMP_ROUTES | CW_SHOW_INTERFACES,
-		.list = "10.0.5.0/24\n10.1.0.0/16\n10.2.1.0/24\n"};
-	expect_cycle(all);
-	expect_cycle(cycle("aggregated: the gap inside goes to the world", {}, "cc|",
-			   "  len=24\n+10.0.1.128/255.255.255.128[3]: 5\n+10.0.0.0/255.255.252.0[2]: 0\n",
-			   CW_AGGREGATE | CW_SHOW_CHANGES, "10.0.0.0/24\n10.0.1.0/25\n10.0.2.0/23\n"));
+	expect_cycle("all lines",
+		     {route(ip(10, 1, 0, 0), 16, OTHER_IF, INDIRECT, OTHER), route(ip(10, 8, 0, 0), 16, WORLD_IF)},
+		     "c|crd|",
+		     "  len=24\n\n\n10.0.5.0/24\n10.1.0.0/16\n10.2.1.0/24\n\n\n10.0.0.1\n192.0.2.1\nIF ID: 2(2)\n"
+		     "10.0.0.2/255.255.255.0-> 2\nIF ID: 3(3)\n192.0.2.2/255.255.255.0-> 3\n"
+		     "~10.1.0.0/255.255.0.0[1a]: 0\n~10.8.0.0/255.255.0.0[3]: "
+		     "0\nU0005000a/24\n+10.0.5.0/255.255.255.0[2]: 5\n"
+		     "U0000010a/16\ni10.1.0.0/255.255.0.0[1a]: 2\nU0001020a/24\n+10.2.1.0/255.255.255.0[2]: 0\n"
+		     "*10.1.0.0/255.255.0.0[2]: 6\n-10.8.0.0/255.255.0.0[3]: 1a\n",
+		     CW_DUMP_LIST | CW_SHOW_CHANGES | CW_SHOW_LISTED | CW_DUMP_ROUTES | CW_SHOW_INTERFACES,
+		     "10.0.5.0/24\n10.1.0.0/16\n10.2.1.0/24\n");
+	expect_cycle("aggregated: the gap inside goes to the world", {}, "cc|",
+		     "  len=24\n+10.0.1.128/255.255.255.128[3]: 5\n+10.0.0.0/255.255.252.0[2]: 0\n",
+		     CW_AGGREGATE | CW_SHOW_CHANGES, "10.0.0.0/24\n10.0.1.0/25\n10.0.2.0/23\n");
+}
+
+// One row: a cycle over the list 10.1.0.0/16 that ends early.
+void expect_early_end(const char* what, char failing, FetchStep step, const std::string& log)
+{
+	expect_cycle(what, {}, "", LEN_C + log, CW_SHOW_CHANGES, "10.1.0.0/16\n", failing, step);
 }
 
 TEST(Cycle, EarlyEndsChangeNothing)
 {
-	const Cycle cases[] = {
-		early("the list fails to download: the table is not read", 'l', FETCH_SIZE,
-		      "List server answered 404\n"),
-		early("route size query fails", 'r', FETCH_SIZE, "GetIpForwardTable(0): 0\n"),
-		early("route fetch fails", 'r', FETCH_TABLE, "GetIpForwardTable(^): 0\n"),
-		early("route block not allocated", 'r', FETCH_MEMORY, ""),
-		early("address size query fails", 'a', FETCH_SIZE, "GetIpAddrTable(0): 0\n"),
-		early("address fetch fails", 'a', FETCH_TABLE, "GetIpAddrTable(^): 0\n"),
-		early("no gateway", 'g', FETCH_SIZE,
-		      "Bad LANX gateway specified: 10.0.0.1\nBad WORLD gateway specified: 192.0.2.1\n"),
-	};
-	for (const Cycle& c : cases)
-		expect_cycle(c);
+	expect_early_end("the list fails to download: the table is not read", 'l', FETCH_SIZE,
+			 "List server answered 404\n");
+	expect_early_end("route size query fails", 'r', FETCH_SIZE, "GetIpForwardTable(0): 0\n");
+	expect_early_end("route fetch fails", 'r', FETCH_TABLE, "GetIpForwardTable(^): 0\n");
+	expect_early_end("route block not allocated", 'r', FETCH_MEMORY, "");
+	expect_early_end("address size query fails", 'a', FETCH_SIZE, "GetIpAddrTable(0): 0\n");
+	expect_early_end("address fetch fails", 'a', FETCH_TABLE, "GetIpAddrTable(^): 0\n");
+	expect_early_end("no gateway", 'g', FETCH_SIZE,
+			 "Bad LANX gateway specified: 10.0.0.1\nBad WORLD gateway specified: 192.0.2.1\n");
 }
 
+// Property: every row of a table fetched in any order is found by its destination and mask, so that
+// ensuring each one's block creates nothing and leaves the sweep nothing to delete.
 TEST(Reconcile, SearchFindsEveryRowOfATableFetchedInAnyOrder)
 {
 	std::mt19937 rng(11);
