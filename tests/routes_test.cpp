@@ -12,6 +12,8 @@
 #include "tests/fake/fake_routing.h"
 #include "tests/support.h"
 
+#define BAD_LANX "Bad LANX gateway specified: 10.0.0.1\n"
+#define LOADING "Loading subnet list from http://list.lanx.example/zo-list.txt\n  handles hi=1, hc=2, hr=3\n"
 #define LEN_C "  len=c\n"
 #define REPOINTED "i10.1.0.0/255.255.0.0[3]: 2\n*10.1.0.0/255.255.0.0[2]: 5\n"
 
@@ -22,22 +24,8 @@ constexpr uint32_t OURS = ROUTE_PROTO_NETMGMT, OTHER = ROUTE_PROTO_OTHER, LOCAL 
 // A fetched row, ours and indirect unless told otherwise: the sweep may delete it.
 RouteRow route(uint32_t dest, int32_t length, uint32_t if_index, uint32_t type = INDIRECT, uint32_t proto = OURS)
 {
-	return {host_to_net(dest),
-		host_to_net(block_mask(length)),
-		0,
-		0,
-		if_index,
-		type,
-		proto,
-		0,
-		0,
-		0,
-		0,
-		0,
-		0,
-		0,
-		0,
-		0};
+	const uint32_t mask = host_to_net(block_mask(length));
+	return {host_to_net(dest), mask, 0, 0, if_index, type, proto, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 }
 
 // The subnets of the two gateways' links.
@@ -106,9 +94,8 @@ void expect_cycle(const char* what, const std::vector<RouteRow>& routes, const c
 	fake_routing.statuses = {5, 0, 6, 0x1a};
 	EXPECT_EQ(run_update_cycle(), failing ? 1 : 0);
 	EXPECT_EQ(fake_routing.ops, ops);
-	EXPECT_EQ(log_text(), "Updating route table\nLoading subnet list from http://list.lanx.example/zo-list.txt\n"
-			      "  handles hi=1, hc=2, hr=3\n" +
-				      log + "Updated route table " + (failing ? "un" : "") + "successfully\n");
+	const std::string result = failing ? "unsuccessfully\n" : "successfully\n";
+	EXPECT_EQ(log_text(), "Updating route table\n" LOADING + log + "Updated route table " + result);
 	EXPECT_EQ(std::pair(fake_routing.blocks_outstanding, route_snapshot.count), std::pair(0, 0u)) << "all released";
 	for (const RouteRow& r : std::span(fake_routing.rows).first(ops[0] == 'c'))
 		EXPECT_EQ(std::tuple(r.type, r.proto, r.age, r.metric1), std::tuple(DIRECT, OURS, ~0u, 1u));
@@ -119,13 +106,11 @@ TEST(Cycle, RowsTakenByPreferenceFixedRowsKeptOursSwept)
 {
 	const uint32_t B = ip(10, 1, 0, 0);
 	const RouteRow others = route(B, 16, OTHER_IF, INDIRECT, OTHER), ours_world = route(B, 16, WORLD_IF);
-	expect_cycle("the row on the wanted link before ours",
-		     {others, ours_world, route(B, 16, LANX_IF, INDIRECT, OTHER)}, "d|",
-		     LEN_C "-10.1.0.0/255.255.0.0[3]: 5\n");
+	expect_cycle("the wanted link's row before ours", {others, ours_world, route(B, 16, LANX_IF, INDIRECT, OTHER)},
+		     "d|", LEN_C "-10.1.0.0/255.255.0.0[3]: 5\n");
 	expect_cycle("ours before a fixed row and another's",
 		     {others, route(B, 16, OTHER_IF, MULTIPATH, OTHER), ours_world}, "r|", LEN_C REPOINTED);
-	expect_cycle("a kernel row before another's, never re-pointed", {others, route(B, 16, OTHER_IF, DIRECT, LOCAL)},
-		     "", LEN_C);
+	expect_cycle("a kernel row before another's, kept", {others, route(B, 16, OTHER_IF, DIRECT, LOCAL)}, "", LEN_C);
 	expect_cycle("a multipath row of ours is fixed", {route(B, 16, OTHER_IF, MULTIPATH)}, "", LEN_C);
 	expect_cycle("of equals the first is taken", {ours_world, route(B, 16, OTHER_IF)}, "r|", LEN_C REPOINTED);
 	expect_cycle("the sweep deletes our indirect rows on both links after the creation, no other",
@@ -162,15 +147,13 @@ void expect_early_end(const char* what, char failing, FetchStep step, const std:
 
 TEST(Cycle, EarlyEndsChangeNothing)
 {
-	expect_early_end("the list fails to download: the table is not read", 'l', FETCH_SIZE,
-			 "List server answered 404\n");
+	expect_early_end("the list is refused: no table read", 'l', FETCH_SIZE, "List server answered 404\n");
 	expect_early_end("route size query fails", 'r', FETCH_SIZE, "GetIpForwardTable(0): 0\n");
 	expect_early_end("route fetch fails", 'r', FETCH_TABLE, "GetIpForwardTable(^): 0\n");
 	expect_early_end("route block not allocated", 'r', FETCH_MEMORY, "");
 	expect_early_end("address size query fails", 'a', FETCH_SIZE, "GetIpAddrTable(0): 0\n");
 	expect_early_end("address fetch fails", 'a', FETCH_TABLE, "GetIpAddrTable(^): 0\n");
-	expect_early_end("no gateway", 'g', FETCH_SIZE,
-			 "Bad LANX gateway specified: 10.0.0.1\nBad WORLD gateway specified: 192.0.2.1\n");
+	expect_early_end("no gateway", 'g', FETCH_SIZE, BAD_LANX "Bad WORLD gateway specified: 192.0.2.1\n");
 }
 
 // Property: every row of a table fetched in any order is found by its destination and mask, so that

@@ -19,12 +19,11 @@ struct Fake {
 	int open_error = 0, map_error = 0, relaunch_error = 0, event_error = 0, signal_error = 0; // nonzero fails
 	bool existed = false; // another copy holds the shared word
 	uint32_t word = 0;
-	unsigned drops = 0;               // bit n: the n-th pause, a wait, is signalled
-	size_t exit_on_pause = 0;         // the n-th wait or sleep sets CW_EXIT (from 1)
-	size_t rotate_on_pause = 0;       // after the n-th wait or sleep the log is renamed away ("> rotate")
-	std::vector<FakeDial> dials = {}; // the n-th attempt; once used up, the last repeats
+	unsigned drops = 0;                            // bit n: the n-th pause, a wait, is signalled
+	size_t exit_on_pause = 0, rotate_on_pause = 0; // (from 1) the n-th wait or sleep sets CW_EXIT; renames the log
+	std::vector<FakeDial> dials = {};              // the n-th attempt; once used up, the last repeats
 	size_t pauses = 0, attempts = 0, log_seen = 0; // counts; log bytes in the timeline
-	// "> wait 5000", "> sleep 1000", "> params NAME" ("unzeroed" when the record came filled),
+	// "> wait 5000", "> sleep 1000", "> rotate", "> params NAME" ("unzeroed" when the record came filled),
 	// "> dial NAME", "> status H", "> hangup H", "> notify H", "> event", "> relaunch N arguments"
 	std::string timeline = {};
 };
