@@ -1,6 +1,5 @@
-// The prefix subsystem: the partition, the list text and its loading, the download; dotted addresses.
+// The prefix subsystem: the partition, the list text and its loading, the download; the log.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -13,6 +12,10 @@
 #include "tests/support.h"
 
 namespace {
+
+#define TOP " +255.255.255.255/32"
+#define HANDLES "  handles hi=1, hc=2, hr=3\n"
+#define UNREACHABLE "Error sending HTTP request: 12029\n  server: 'list.lanx.example' path: '/zo-list.txt'\n"
 
 // The root ("-") and the listed nodes ("+").
 std::string nodes()
@@ -27,26 +30,23 @@ std::string nodes()
 	return out.substr(1);
 }
 
-TEST(Log, DottedAddressesAndReopening)
+// Reopened under its name after a rename; a name that cannot be opened again keeps the stream.
+TEST(Log, ReopenedUnderItsName)
 {
-	start_test_log();
-	for (uint32_t a : {net(0, 0, 0, 0), net(1, 2, 3, 4), net(192, 168, 200, 7), net(255, 255, 255, 255)})
-		print_dotted(a), log_write(" ");
-	EXPECT_EQ(log_text(), "0.0.0.0 1.2.3.4 192.168.200.7 255.255.255.255 ");
-	// Reopened under its name after a rename; a name that cannot be opened again keeps the stream.
-	char dir[] = "/tmp/lanx_log_XXXXXX";
-	ASSERT_TRUE(mkdtemp(dir) && chdir(dir) == 0 && log_open("l"));
+	const ScopedTempDir dir;
+	ASSERT_TRUE(log_open("l"));
 	log_write("a\n");
-	EXPECT_TRUE(std::rename("l", "old") == 0 && log_reopen());
+	ASSERT_EQ(std::rename("l", "old"), 0);
+	EXPECT_TRUE(log_reopen());
 	log_write("b\n");
-	EXPECT_FALSE(std::rename("l", "new") != 0 || mkdir("l", 0700) != 0 || log_reopen());
-	log_write("c\n"), log_flush();
-	auto text = [](const char* name) {
-		std::ifstream f(name);
-		return std::string(std::istreambuf_iterator<char>(f), {});
-	};
-	EXPECT_EQ(text("old") + text("new"), "a\nb\nc\n");
-	std::system(("rm -r " + std::string(dir)).c_str());
+	ASSERT_EQ(std::rename("l", "new"), 0);
+	ASSERT_EQ(mkdir("l", 0700), 0);
+	EXPECT_FALSE(log_reopen());
+	log_write("c\n");
+	log_flush();
+	std::ifstream old_file("old"), new_file("new");
+	EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old_file), {}), "a\n");
+	EXPECT_EQ(std::string(std::istreambuf_iterator<char>(new_file), {}), "b\nc\n");
 }
 
 // Random texts of digits (long runs too), separators, signs, white space and other bytes.
@@ -72,7 +72,8 @@ TEST(ListText, ScansAsTheCLibraryDoes)
 TEST(Partition, AscendingPrefixesTileTheSpaceAndSortEveryAddress)
 {
 	reset_prefix_list(); // an empty list: its sentinel reads as an unlisted 0.0.0.0/0
-	ASSERT_TRUE(add_prefix(ip(10, 0, 0, 0), 8) && nodes() == "-0.0.0.0/5 +10.0.0.0/8");
+	ASSERT_TRUE(add_prefix(ip(10, 0, 0, 0), 8));
+	ASSERT_EQ(nodes(), "-0.0.0.0/5 +10.0.0.0/8");
 	std::mt19937 rng(1);
 	auto size = [](int32_t length) { return uint64_t{1} << (32 - length); };
 	for (int round = 0; round < 300; round++) {
@@ -93,12 +94,14 @@ TEST(Partition, AscendingPrefixesTileTheSpaceAndSortEveryAddress)
 			ASSERT_TRUE(add_prefix(a, length) && add_prefix(a, 33) && add_prefix(a, -1));
 		uint64_t at = prefix_list.next->next->base;
 		ASSERT_TRUE(at == 0 || at == 0x80000000u) << nodes();
-		for (PrefixNode *n = prefix_list.next->next, *p = n->prev; n != &prefix_list;
-		     at += size(n->length), p = n, n = n->next)
-			ASSERT_TRUE(n->base == at && at % size(n->length) == 0 &&
-				    (p == prefix_list.next || p->listed != n->listed || p->length != n->length ||
-				     (p->base & size(n->length)) != 0))
+		for (PrefixNode* n = prefix_list.next->next; n != &prefix_list; n = n->next) {
+			const PrefixNode* p = n->prev;
+			ASSERT_TRUE(n->base == at && at % size(n->length) == 0) << nodes();
+			ASSERT_TRUE(p == prefix_list.next || p->listed != n->listed || p->length != n->length ||
+				    (p->base & size(n->length)) != 0)
 				<< nodes();
+			at += size(n->length);
+		}
 		for (size_t i = 0; i < added.size() && i < 99; i++) {
 			const uint32_t first = added[i].first,
 				       last = first + static_cast<uint32_t>(size(added[i].second) - 1);
@@ -114,176 +117,92 @@ TEST(Partition, AscendingPrefixesTileTheSpaceAndSortEveryAddress)
 	}
 }
 
-// Each row downloads with the list dump on: the text or "(none)", the log after the "Loading" and
-// "handles" lines, the calls between the send and the closes.
-TEST(ListDownload, TextLogAndCalls)
+// One row: a download of the body's pieces, the final status; the text or "(none)", the log after the
+// "Loading" and "handles" lines. Every download opens, sends and closes the same three objects.
+void expect_download(const char* what, const std::vector<FakeHttpPiece>& pieces, uint32_t status,
+		     const std::string& text, const std::string& log, uint32_t flags = 0)
 {
-	const std::string big(0x1fffe, '0'); // two more bytes fill the first block
-	struct Case {
-		const char* what;
-		std::vector<FakeHttpPiece> pieces;
-		uint32_t status;
-		std::string text, log, calls;
-	} cases[] = {
-		{"one piece",
-		 {{11, "1.2.3.0/24\n"}},
-		 200,
-		 "1.2.3.0/24\n",
-		 "  len=b\n\n\n1.2.3.0/24\n\n\n",
-		 "query(3) read(3,11) query(3)"},
-		{"pieces across reads",
-		 {{5, "10.0."}, {6, "0.0/8\n"}},
-		 299,
-		 "10.0.0.0/8\n",
-		 "  len=5\n  len=6\n\n\n10.0.0.0/8\n\n\n",
-		 "query(3) read(3,5) query(3) read(3,6) query(3)"},
-		{"an error page",
-		 {{4, "gone"}},
-		 404,
-		 "(none)",
-		 "  len=4\nList server answered 404\n",
-		 "query(3) read(3,4) query(3)"},
-		{"status below 200",
-		 {{2, "ok"}},
-		 199,
-		 "(none)",
-		 "  len=2\nList server answered 199\n",
-		 "query(3) read(3,2) query(3)"},
-		{"a redirect not followed",
-		 {{2, "ok"}},
-		 300,
-		 "(none)",
-		 "  len=2\nList server answered 300\n",
-		 "query(3) read(3,2) query(3)"},
-		{"a NUL byte",
-		 {{4, std::string("1.2\0", 4)}},
-		 200,
-		 "(none)",
-		 "  len=4\nList text holds a NUL byte\n",
-		 "query(3) read(3,4) query(3)"},
-		{"an empty body", {}, 200, "", "Error no data: 0\n\n\n\n\n", "query(3)"},
-		{"an unreachable server",
-		 {{0, ""}},
-		 0,
-		 "",
-		 "Error sending HTTP request: 12029\n  server: 'list.lanx.example' path: "
-		 "'/zo-list.txt'\nError no data: 12029\n\n\n\n\n",
-		 "query(3)"},
-		{"a later query fails: what came is the text",
-		 {{2, "a\n"}, {0, ""}},
-		 200,
-		 "a\n",
-		 "  len=2\n\n\na\n\n\n",
-		 "query(3) read(3,2) query(3)"},
-		{"a short read", {{5, "ab"}}, 200, "(none)", "  len=5\n", "query(3) read(3,5)"},
-		{"a body of 256 MiB: taken",
-		 {{2, "ab"}, {0xffffffe, ""}},
-		 200,
-		 "(none)",
-		 "  len=2\n  len=ffffffe\n",
-		 "query(3) read(3,2) query(3) read(3,268435454)"},
-		{"growth keeps what came before",
-		 {{2, "1."}, {0x1fffe, big}},
-		 200,
-		 "1." + big,
-		 "  len=2\n  len=1fffe\n\n\n1." + big + "\n\n",
-		 "query(3) read(3,2) query(3) read(3,131070) query(3)"},
-		{"a body past 256 MiB: refused",
-		 {{2, "ab"}, {0xfffffff, ""}},
-		 200,
-		 "(none)",
-		 "  len=2\n  len=fffffff\nList text passes 256 MiB\n",
-		 "query(3) read(3,2) query(3)"},
-	};
-	for (const Case& c : cases) {
-		SCOPED_TRACE(c.what);
-		start_test_log(CW_DUMP_LIST);
-		fake_http_reset();
-		fake_http_pieces = c.pieces;
-		fake_http_status = c.status;
-		char* text = fetch_list_text();
-		EXPECT_EQ(text ? text : "(none)", c.text);
-		std::free(text);
-		EXPECT_EQ(
-			log_text(),
-			"Loading subnet list from http://list.lanx.example/zo-list.txt\n  handles hi=1, hc=2, hr=3\n" +
-				c.log);
-		EXPECT_EQ(fake_http_calls, "connect(1,list.lanx.example) request(2,/zo-list.txt) send(3) " + c.calls +
-						   " close(3) close(2) close(1)");
-	}
-	for (uint32_t status : {200u, 0u}) { // an exit request ends the download as a failed read, even before any byte
-		start_test_log(CW_EXIT), fake_http_serve(status ? "1.2.3.0/24\n" : ""), fake_http_status = status;
-		EXPECT_EQ(fetch_list_text(), nullptr);
-	}
+	SCOPED_TRACE(what);
+	start_test_log(flags);
+	fake_http_serve("");
+	fake_http_pieces = pieces;
+	fake_http_status = status;
+	char* got = fetch_list_text();
+	EXPECT_EQ(got ? got : "(none)", text);
+	std::free(got);
+	EXPECT_EQ(log_text(), "Loading subnet list from http://list.lanx.example/zo-list.txt\n" HANDLES + log);
+	EXPECT_EQ(fake_http_calls,
+		  "connect(1,list.lanx.example) request(2,/zo-list.txt) send(3) close(3) close(2) close(1)");
 }
 
-// Rows in turn, each loading the downloaded text and the static file over what the one before
-// left; only the failed download fails. The root and the listed nodes are compared; the last row
-// leaves no static file behind.
+TEST(ListDownload, TextAndLog)
+{
+	const std::string big(0x1fffe, '0'); // two more bytes fill the first block
+	expect_download("pieces across reads; 299 is a success", {{5, "10.0."}, {6, "0.0/8\n"}}, 299, "10.0.0.0/8\n",
+			"  len=5\n  len=6\n");
+	expect_download("a redirect not followed, or an error page", {{2, "ok"}}, 300, "(none)",
+			"  len=2\nList server answered 300\n");
+	expect_download("a status below 200", {{2, "ok"}}, 199, "(none)", "  len=2\nList server answered 199\n");
+	expect_download("a NUL byte", {{4, std::string("1.2\0", 4)}}, 200, "(none)",
+			"  len=4\nList text holds a NUL byte\n");
+	expect_download("an empty body", {}, 200, "", "Error no data: 0\n");
+	expect_download("an unreachable server", {{0, ""}}, 0, "", UNREACHABLE "Error no data: 12029\n");
+	expect_download("a later query fails: what came is the text, dumped", {{2, "a\n"}, {0, ""}}, 200, "a\n",
+			"  len=2\n\n\na\n\n\n", CW_DUMP_LIST);
+	expect_download("a short read", {{5, "ab"}}, 200, "(none)", "  len=5\n");
+	expect_download("a body of 256 MiB: taken", {{2, "ab"}, {0xffffffe, ""}}, 200, "(none)",
+			"  len=2\n  len=ffffffe\n");
+	expect_download("growth keeps what came before", {{2, "1."}, {0x1fffe, big}}, 200, "1." + big,
+			"  len=2\n  len=1fffe\n");
+	expect_download("a body past 256 MiB: refused", {{2, "ab"}, {0xfffffff, ""}}, 200, "(none)",
+			"  len=2\n  len=fffffff\nList text passes 256 MiB\n");
+	expect_download("an exit request fails it", {{2, "a\n"}}, 200, "(none)", "  len=2\n", CW_EXIT);
+	expect_download("even one before any byte", {}, 200, "(none)", "Error no data: 0\n", CW_EXIT);
+}
+
+// One row: the downloaded list, then the static file, loaded over what the row before left; the listed
+// nodes after the root. Only the failed download fails.
+void expect_load(const char* what, const char* list, const char* nodes_after, std::string file = "", int status = 200)
+{
+	SCOPED_TRACE(what);
+	start_test_log();
+	fake_http_serve(list);
+	fake_http_status = status;
+	std::ofstream("lanxroute.static", std::ios::binary) << file;
+	EXPECT_EQ(load_prefix_list(), status != 404);
+	EXPECT_EQ(nodes(), "-0.0.0.0/0 " + std::string(nodes_after));
+}
+
 TEST(LoadPrefixList, TextsToPartition)
 {
-	struct Case {
-		const char* what;
-		const char* download;
-		uint32_t status;
-		std::string file;
-		const char* nodes;
-	} cases[] = {
-		{"the downloaded prefixes, then the terminator", "10.0.0.0/8\n", 200, "",
-		 "-0.0.0.0/0 +10.0.0.0/8 +255.255.255.255/32"},
-		{"then the static file; octets do not carry over", "10.1.2.3/32\n", 200, "20/8\n",
-		 "-0.0.0.0/0 +10.1.2.3/32 +20.0.0.0/24 +255.255.255.255/32"},
-		{"a failed download leaves the list as it was", "30.0.0.0/8\n", 404, "40.0.0.0/8\n",
-		 "-0.0.0.0/0 +10.1.2.3/32 +20.0.0.0/24 +255.255.255.255/32"},
-		{"an unreachable server: the static prefixes alone", "", 0, "20.0.0.0/8\n",
-		 "-0.0.0.0/0 +20.0.0.0/8 +255.255.255.255/32"},
-		{"the static text ends at a NUL byte", "", 200,
-		 std::string("150.0.0.0/8\n\0"
-			     "160.0.0.0/8\n",
-			     24),
-		 "-0.0.0.0/0 +150.0.0.0/8 +255.255.255.255/32"},
-		{"only the first 4096 bytes of the static file", "", 200,
-		 std::string(4084, '#') + "\n192.0.0.0/2"
-					  "4\n",
-		 "-0.0.0.0/0 +192.0.0.0/2"},
-		{"wider, lower base, same end as the tail: takes its place", "10.255.0.0/16\n10.0.0.0/8", 200, "",
-		 "-0.0.0.0/0 +10.0.0.0/8 +255.255.255.255/32"},
-		{"the halves of the space fuse to 0/0 after the root", "0.0.0.0/1\n128.0.0.0/1", 200, "",
-		 "-0.0.0.0/0 +0.0.0.0/0"},
-		{"host bits are kept and never fuse, not even on a repeat", "10.1.2.3/8\n11.0.0.0/8\n11.0.0.0/8", 200,
-		 "", "-0.0.0.0/0 +10.1.2.3/8 +11.0.0.0/8 +255.255.255.255/32"},
-		{"comments and blank lines", "# the list\n\n \n#1.0.0.0/8\n2.0.0.0/8\n", 200, "",
-		 "-0.0.0.0/0 +2.0.0.0/8 +255.255.255.255/32"},
-		{"CR LF line ends, no final line feed", "1.0.0.0/8\r\n2.0.0.0/8\r\n3.0.0.0/8", 200, "",
-		 "-0.0.0.0/0 +1.0.0.0/8 +2.0.0.0/7 +255.255.255.255/32"},
-		{"':' is no digit", ":1.0.0.0/8\n9.0.0.0:8\n", 200, "", "-0.0.0.0/0 +9.0.0.0/24 +255.255.255.255/32"},
-		{"no mask is /24", "1.2.3.0\n", 200, "", "-0.0.0.0/0 +1.2.3.0/24 +255.255.255.255/32"},
-		{"masks above 32 or below 0 add nothing, 32 does", "1.0.0.0/33\n1.0.0.0/-1\n1.2.3.4/32", 200, "",
-		 "-0.0.0.0/0 +1.2.3.4/32 +255.255.255.255/32"},
-		{"mask 0", "0.0.0.0/0", 200, "", "-0.0.0.0/0 +0.0.0.0/0"},
-		{"an octet above 255 spills into the one before it", "1.2.4.256/32\n", 200, "",
-		 "-0.0.0.0/0 +1.2.5.0/32 +255.255.255.255/32"},
-		{"a malformed line takes the octets before it", "1.2.3.4/32\n5.x\n6.7", 200, "",
-		 "-0.0.0.0/0 +1.2.3.4/32 +5.2.3.4/24 +6.7.3.4/24 +255.255.255.255/32"},
-		{"a line starting with a space or a sign adds nothing", " 1.0.0.0/8\n+2.0.0.0/8\n-3.0.0.0/8\n", 200, "",
-		 "-0.0.0.0/0 +255.255.255.255/32"},
-	};
-	for (const Case& c : cases) {
-		SCOPED_TRACE(c.what);
-		start_test_log();
-		fake_http_serve(c.download);
-		fake_http_status = c.status;
-		fake_static_file = c.file;
-		EXPECT_EQ(load_prefix_list(), c.status != 404);
-		EXPECT_EQ(nodes(), c.nodes);
-	}
+	const ScopedTempDir dir;
+	expect_load("list, then static file; no octets carry over", "10.1.2.3/32\n", "+10.1.2.3/32 +20.0.0.0/24" TOP,
+		    "20/8\n");
+	expect_load("a failed download keeps the list", "30.0.0.0/8\n", "+10.1.2.3/32 +20.0.0.0/24" TOP, "40.0.0.0/8\n",
+		    404);
+	expect_load("an unreachable server: the static prefixes alone", "", "+20.0.0.0/8" TOP, "20.0.0.0/8\n", 0);
+	expect_load("the static text ends at a NUL byte", "", "+150.0.0.0/8" TOP,
+		    std::string("150.0.0.0/8\n\0"
+				"160.0.0.0/8\n",
+				24));
+	expect_load("the first 4096 bytes of the static file", "", "+192.0.0.0/2",
+		    std::string(4084, '#') + "\n192.0.0.0/24\n");
+	expect_load("wider, same end as the tail: replaces it", "10.255.0.0/16\n10.0.0.0/8", "+10.0.0.0/8" TOP);
+	expect_load("host bits kept, never fused, even repeated", "10.1.2.3/8\n11.0.0.0/8\n11.0.0.0/8",
+		    "+10.1.2.3/8 +11.0.0.0/8" TOP);
+	expect_load("comments and blank lines", "# the list\n\n \n#1.0.0.0/8\n2.0.0.0/8\n", "+2.0.0.0/8" TOP);
+	expect_load("CR LF ends, no final line feed", "1.0.0.0/8\r\n2.0.0.0/8\r\n3.0.0.0/8",
+		    "+1.0.0.0/8 +2.0.0.0/7" TOP);
+	expect_load("':' is no digit; no mask is /24", ":1.0.0.0/8\n9.0.0.0:8\n", "+9.0.0.0/24" TOP);
+	expect_load("masks past 32 or below 0 add nothing", "1.0.0.0/33\n1.0.0.0/-1\n1.2.3.4/32", "+1.2.3.4/32" TOP);
+	expect_load("mask 0", "0.0.0.0/0", "+0.0.0.0/0");
+	expect_load("an octet above 255 spills into the one before it", "1.2.4.256/32\n", "+1.2.5.0/32" TOP);
+	expect_load("a cut line takes the octets before it", "1.2.3.4/32\n5.x\n6.7",
+		    "+1.2.3.4/32 +5.2.3.4/24 +6.7.3.4/24" TOP);
+	expect_load("a space or sign first adds nothing", " 1.0.0.0/8\n+2.0.0.0/8\n-3.0.0.0/8\n", TOP + 1);
 	// The same texts again: a partition the aggregation pass changed is built anew.
-	fake_http_serve("1.0.0.0/8\n");
-	ASSERT_TRUE(load_prefix_list());
 	remove_node(prefix_list.prev);
-	fake_http_serve("1.0.0.0/8\n");
-	EXPECT_TRUE(load_prefix_list());
-	EXPECT_EQ(nodes(), "-0.0.0.0/0 +1.0.0.0/8 +255.255.255.255/32");
+	expect_load("the same texts over a changed partition", " 1.0.0.0/8\n+2.0.0.0/8\n-3.0.0.0/8\n", TOP + 1);
 }
 
 } // namespace

@@ -1,6 +1,10 @@
 #pragma once
-// What every unit test shares: the log read back whole, addresses written as octets, a clean word.
+// What every unit test shares: the log read back whole, addresses written as octets, a clean word,
+// a scratch directory.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "common/control_word.h"
 #include "common/log.h"
@@ -34,7 +38,22 @@ inline std::string log_text()
 {
 	std::string text;
 	std::rewind(log_stream);
-	for (int c; (c = std::fgetc(log_stream)) != EOF;)
+	for (int c = std::fgetc(log_stream); c != EOF; c = std::fgetc(log_stream))
 		text += static_cast<char>(c);
 	return text;
 }
+
+// The working directory for a scope: a new directory under /tmp, removed with all it holds at the end.
+struct ScopedTempDir {
+	const std::filesystem::path before = std::filesystem::current_path();
+	char path[24] = "/tmp/lanx_test_XXXXXX";
+	ScopedTempDir()
+	{
+		EXPECT_EQ(chdir(mkdtemp(path)), 0);
+	}
+	~ScopedTempDir()
+	{
+		std::filesystem::current_path(before);
+		std::filesystem::remove_all(path);
+	}
+};

@@ -11,15 +11,9 @@ static void note(const char* call, HttpHandle handle, const std::string& what = 
 		(fake_http_calls.empty() ? "" : " ") + std::string(call) + "(" + std::to_string(handle) + what + ")";
 }
 
-void fake_http_reset()
-{
-	fake_http_serve("");
-}
-
 void fake_http_serve(const char* body)
 {
 	fake_http_status = 200;
-	// One piece, none for an empty body.
 	fake_http_pieces.assign(*body != '\0', {static_cast<uint32_t>(std::string(body).size()), body});
 	fake_http_calls.clear();
 	next_piece = 0;
@@ -29,36 +23,39 @@ HttpHandle http_open_session()
 {
 	return 1;
 }
+
 HttpHandle http_connect(HttpHandle session, const char* server)
 {
 	note("connect", session, std::string(",") + server);
 	return 2;
 }
+
 HttpHandle http_open_request(HttpHandle connection, const char* path)
 {
 	note("request", connection, std::string(",") + path);
 	return 3;
 }
+
 bool http_send_request(HttpHandle request)
 {
 	note("send", request);
 	return fake_http_status != 0;
 }
 
-bool http_query_data_available(HttpHandle request, uint32_t* announced)
+bool http_query_data_available(HttpHandle, uint32_t* announced)
 {
-	note("query", request);
-	const bool end = next_piece == fake_http_pieces.size();
-	const uint32_t size = end ? 0 : fake_http_pieces[next_piece++].first;
-	// A failed query writes nothing.
-	if (end || size != 0)
+	if (next_piece == fake_http_pieces.size()) {
+		*announced = 0;
+		return true;
+	}
+	const uint32_t size = fake_http_pieces[next_piece++].first;
+	if (size != 0)
 		*announced = size;
-	return end || size != 0;
+	return size != 0;
 }
 
-bool http_read(HttpHandle request, void* buffer, uint32_t count, uint32_t* delivered)
+bool http_read(HttpHandle, void* buffer, uint32_t count, uint32_t* delivered)
 {
-	note("read", request, "," + std::to_string(count));
 	*delivered =
 		static_cast<uint32_t>(fake_http_pieces[next_piece - 1].second.copy(static_cast<char*>(buffer), count));
 	return true;
@@ -68,10 +65,12 @@ uint32_t http_status(HttpHandle)
 {
 	return fake_http_status;
 }
+
 void http_close_handle(HttpHandle handle)
 {
 	note("close", handle);
 }
+
 int http_last_error()
 {
 	return fake_http_status != 0 ? 0 : 12029;

@@ -1,6 +1,6 @@
 #pragma once
 // The scripted HTTP client (handles 1, 2, 3): the final status, the body as pieces, a record of
-// the calls; and what the static list file holds.
+// the objects opened, sent and closed.
 #include <string>
 #include <vector>
 
@@ -14,12 +14,8 @@ using FakeHttpPiece = std::pair<uint32_t, std::string>;
 extern uint32_t fake_http_status;
 // Answered in order; once used up, every query succeeds with 0 (the end of the body).
 extern std::vector<FakeHttpPiece> fake_http_pieces;
-// "connect(1,server) request(2,path) send(3) query(3) read(3,count) close(3) ...".
+// "connect(1,server) request(2,path) send(3) close(3) close(2) close(1)".
 extern std::string fake_http_calls;
-// The bytes of "lanxroute.static" (fake_files.cpp); empty: there is no such file.
-extern std::string fake_static_file;
 
-// Status 200, an empty body, no calls recorded.
-void fake_http_reset();
-// As reset, with body as one whole piece.
+// Status 200, body as one whole piece (none when empty), no calls recorded.
 void fake_http_serve(const char* body);

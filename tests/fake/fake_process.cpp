@@ -12,55 +12,69 @@
 
 Fake fake;
 
-const std::string& fake_note(const std::string& what)
+void fake_note(const std::string& what)
 {
-	char buffer[4096];
+	char bytes[4096];
 	// The log may be open for appending only: read it through a descriptor of its own.
-	int fd = log_stream ? open(("/proc/self/fd/" + std::to_string(fileno(log_stream))).c_str(), O_RDONLY) : -1;
-	size_t flushed = std::max<ssize_t>(0, pread(fd, buffer, sizeof buffer, static_cast<off_t>(fake.log_seen)));
+	const std::string name = log_stream ? "/proc/self/fd/" + std::to_string(fileno(log_stream)) : "";
+	const int fd = open(name.c_str(), O_RDONLY);
+	const size_t flushed = std::max<ssize_t>(0, pread(fd, bytes, sizeof bytes, static_cast<off_t>(fake.log_seen)));
 	close(fd);
 	fake.log_seen += flushed;
-	return fake.timeline += std::string(buffer, flushed) + "> " + what + "\n";
+	fake.timeline += std::string(bytes, flushed) + "> " + what + "\n";
 }
 
-static bool note_and_answer(const std::string& what, int result, int* error)
+static bool answer(int result, int* error)
 {
-	fake_note(what);
-	return (*error = result) == 0;
+	*error = result;
+	return result == 0;
 }
 
-// The count after this call.
-static size_t note_and_count(const std::string& what, size_t* count, size_t exit_at)
+// A wait or a sleep: noted and counted; the one a test asked for sets the exit bit.
+static void note_pause(const std::string& what)
 {
 	fake_note(what);
-	control_word_write(control_word_read() | (++*count == exit_at ? CW_EXIT : 0));
-	return *count;
+	if (++fake.pauses == fake.exit_on_pause)
+		control_word_write(control_word_read() | CW_EXIT);
 }
 
 bool shared_word_open(bool* existed, int* error)
 {
 	*existed = fake.existed;
-	return (*error = fake.open_error) == 0;
+	return answer(fake.open_error, error);
 }
 
 uint32_t* shared_word_map(int* error)
 {
-	return (*error = fake.map_error) == 0 ? &fake.word : nullptr;
+	return answer(fake.map_error, error) ? &fake.word : nullptr;
 }
 
 bool process_relaunch(int argc, char**, int* error)
 {
-	return note_and_answer("relaunch " + std::to_string(argc) + " arguments", fake.relaunch_error, error);
+	fake_note("relaunch " + std::to_string(argc) + " arguments");
+	return answer(fake.relaunch_error, error);
 }
 
 bool dialup_event_create(int* error)
 {
-	return note_and_answer("event", fake.event_error, error);
+	fake_note("event");
+	return answer(fake.event_error, error);
+}
+
+bool dialup_wait_for_drop(uint32_t ms)
+{
+	note_pause("wait " + std::to_string(ms));
+	return (fake.drops >> fake.pauses & 1) != 0;
+}
+
+void process_sleep(uint32_t ms)
+{
+	note_pause("sleep " + std::to_string(ms));
 }
 
 bool process_catch_signals(int* error)
 {
-	return (*error = fake.signal_error) == 0;
+	return answer(fake.signal_error, error);
 }
 
 bool process_stop_requested()
@@ -68,24 +82,18 @@ bool process_stop_requested()
 	return false;
 }
 
-// A rotation after the pause it is due: what the log holds goes to the timeline, the log is renamed
-// away and its reopening asked for; the timeline reads the new file from its start.
+// After the pause it is due: the log so far goes to the timeline, the log is renamed away and its
+// reopening asked for; the timeline reads the new file from its start.
 bool process_take_log_reopen()
 {
 	if (fake.rotate_on_pause == 0 || fake.pauses != fake.rotate_on_pause)
 		return false;
-	std::fflush(log_stream), fake_note("rotate"), fake.rotate_on_pause = 0, fake.log_seen = 0;
-	return std::rename("lanxroute.log", "lanxroute.log.1") == 0;
-}
-
-bool dialup_wait_for_drop(uint32_t ms)
-{
-	return fake.drops >> note_and_count("wait " + std::to_string(ms), &fake.pauses, fake.exit_on_pause) & 1;
-}
-
-void process_sleep(uint32_t ms)
-{
-	note_and_count("sleep " + std::to_string(ms), &fake.pauses, fake.exit_on_pause);
+	log_flush();
+	fake_note("rotate");
+	fake.rotate_on_pause = 0;
+	fake.log_seen = 0;
+	std::rename("lanxroute.log", "lanxroute.log.1");
+	return true;
 }
 
 static const FakeDial& attempt()
@@ -103,8 +111,8 @@ uint32_t dialup_get_entry_params(DialParams* params)
 
 uint32_t dialup_dial(DialParams* params, DialHandle* connection)
 {
-	note_and_count(std::string("dial ") + params->entry_name, &fake.dialled, fake.exit_on_dial);
-	*connection = attempt().handle ? attempt().handle : *connection; // a handle of 0 leaves it as it was
+	fake_note(std::string("dial ") + params->entry_name);
+	*connection = attempt().handle ? attempt().handle : *connection;
 	return attempt().dial;
 }
 
@@ -112,7 +120,7 @@ uint32_t dialup_get_status(DialHandle connection, DialStatus* status)
 {
 	fake_note("status " + std::to_string(connection));
 	status->state = attempt().state;
-	status->error = attempt().error ? attempt().error : status->error; // an error of 0 leaves it as it was
+	status->error = attempt().error ? attempt().error : status->error; // 0 leaves it as it was
 	return attempt().status;
 }
 
