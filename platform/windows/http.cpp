@@ -1,10 +1,25 @@
-// The list request over WinINet, with the arguments the download has always used.
+// The list request over WinINet, with the arguments the download has always used, bounded to 120 s
+// as a whole (connection, headers and body).
 #include "platform/http.h"
 
 #include <windows.h>
 #include <wininet.h>
 
 namespace {
+
+// WinINet bounds each call, not the download: a server that drips its body would hold the cycle.
+constexpr ULONGLONG DOWNLOAD_MOST_MS = 120000;
+
+// The one download at a time, from its session's open.
+struct DownloadClock {
+	ULONGLONG deadline; // GetTickCount64() at which the download has had its 120 s
+	bool answered;      // the request went out and its status line came back
+};
+DownloadClock download_clock;
+
+// The time-outs of the calls that wait on the server: connecting, sending, receiving.
+constexpr DWORD BOUNDED_OPTIONS[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+				     INTERNET_OPTION_RECEIVE_TIMEOUT};
 
 HINTERNET handle_of(HttpHandle h)
 {
@@ -16,10 +31,40 @@ HttpHandle number_of(HINTERNET h)
 	return reinterpret_cast<HttpHandle>(h);
 }
 
+// What is left of the download's 120 s, in ms; 0 once they have passed.
+DWORD time_left()
+{
+	ULONGLONG now = GetTickCount64();
+	return now >= download_clock.deadline ? 0 : static_cast<DWORD>(download_clock.deadline - now);
+}
+
+// Lowers the request's own time-outs to what is left, so that one blocking call cannot outlast the
+// bound; false, with ERROR_INTERNET_TIMEOUT, once it has passed.
+bool bound_next_call(HINTERNET request)
+{
+	DWORD left = time_left();
+	if (left == 0) {
+		SetLastError(ERROR_INTERNET_TIMEOUT);
+		return false;
+	}
+	// A null handle would set WinINet's defaults for the whole process; the call fails on its own.
+	if (request == nullptr)
+		return true;
+	for (DWORD option : BOUNDED_OPTIONS) {
+		DWORD current = 0, size = sizeof current;
+		// A shorter time-out of WinINet's own stays; 0 is none at all.
+		if (InternetQueryOptionA(request, option, &current, &size) && current != 0 && current <= left)
+			continue;
+		InternetSetOptionA(request, option, &left, sizeof left);
+	}
+	return true;
+}
+
 } // namespace
 
 HttpHandle http_open_session()
 {
+	download_clock = DownloadClock{.deadline = GetTickCount64() + DOWNLOAD_MOST_MS, .answered = false};
 	return number_of(InternetOpenA("LANXRoute", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
 }
 
@@ -37,22 +82,32 @@ HttpHandle http_open_request(HttpHandle connection, const char* path)
 
 bool http_send_request(HttpHandle request)
 {
-	return HttpSendRequestA(handle_of(request), nullptr, 0, nullptr, 0) != FALSE;
+	HINTERNET r = handle_of(request);
+	download_clock.answered = bound_next_call(r) && HttpSendRequestA(r, nullptr, 0, nullptr, 0) != FALSE;
+	return download_clock.answered;
 }
 
 bool http_query_data_available(HttpHandle request, uint32_t* announced)
 {
+	HINTERNET r = handle_of(request);
 	DWORD n = 0;
-	if (!InternetQueryDataAvailable(handle_of(request), &n, 0, 0))
+	if (bound_next_call(r) && InternetQueryDataAvailable(r, &n, 0, 0)) {
+		*announced = n;
+		return true;
+	}
+	if (!download_clock.answered || time_left() != 0)
 		return false;
-	*announced = n;
+	// Past the bound once the answer began, a byte is announced so that the read fails: the download is
+	// then a failed read, where a failed query would end the body short.
+	*announced = 1;
 	return true;
 }
 
 bool http_read(HttpHandle request, void* buffer, uint32_t count, uint32_t* delivered)
 {
+	HINTERNET r = handle_of(request);
 	DWORD n = 0;
-	if (!InternetReadFile(handle_of(request), buffer, count, &n))
+	if (!bound_next_call(r) || !InternetReadFile(r, buffer, count, &n))
 		return false;
 	*delivered = n;
 	return true;
