@@ -176,7 +176,7 @@ run_list() {
 		# first ones still grow the heap).
 		cp "$work/list1" "$work/list.txt"
 		: >"$work/served"
-		timed "$work/r.idle_process" env -C "$work" "$LANX_UPDATE_ONCE" --cycles 5 --every 1 \
+		timed "$work/r.idle_process" env -C "$work" "$LANX_UPDATE_ONCE" --cycles 5 \
 		    @127.0.0.1/list.txt 10.0.0.1 192.0.2.1
 		echo "$(awk '/^cycle 5 / { print $NF / 1000 }' "$work/last.out")" \
 		    "$(tail -n1 "$work/r.idle_process" | cut -d' ' -f2)" >>"$work/r.same"
