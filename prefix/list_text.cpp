@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/log.h"
 #include "platform/files.h"
 #include "prefix/list_download.h"
 #include "prefix/prefix_list.h"
@@ -13,87 +14,43 @@ namespace {
 constexpr size_t STATIC_LIST_MAX = 4096;
 constexpr int32_t DEFAULT_LENGTH = 24;
 
-bool is_space(unsigned char c)
-{
-	return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 bool is_digit(unsigned char c)
 {
 	return c >= '0' && c <= '9';
 }
 
-// One "%d": skips white space, reads an optional sign and the digits. The number is taken
-// as a 64-bit long that saturates on overflow, then cut to 32 bits, as glibc does.
-// Null when no digit was found.
+// One number: blanks, an optional sign, decimal digits. A value past the largest octet or
+// length reads as 256 whatever its size, and is refused like any other out of range. Null when
+// no digit was found; the scan never reaches past the line.
 const char* scan_number(const char* p, int32_t* value)
 {
-	// The usual octet or length: up to nine digits at once, which no 32-bit value overflows.
-	unsigned digit = static_cast<unsigned char>(*p) - '0';
-	if (digit < 10) {
-		uint32_t quick = digit;
-		const char* q = p + 1;
-		while ((digit = static_cast<unsigned char>(*q) - '0') < 10 && q - p < 9) {
-			quick = quick * 10 + digit;
-			q++;
-		}
-		if (digit >= 10) {
-			*value = static_cast<int32_t>(quick);
-			return q;
-		}
-	}
-	while (is_space(static_cast<unsigned char>(*p)))
+	while (*p == ' ' || *p == '\t')
 		p++;
-	bool negative = false;
-	if (*p == '-' || *p == '+') {
-		negative = *p == '-';
+	bool negative = *p == '-';
+	if (*p == '-' || *p == '+')
 		p++;
-	}
 	if (!is_digit(static_cast<unsigned char>(*p)))
 		return nullptr;
-	// Past this the value is saturated either way.
-	constexpr uint64_t limit = uint64_t{1} << 63;
-	uint64_t magnitude = 0;
-	bool overflow = false;
-	for (; is_digit(static_cast<unsigned char>(*p)); p++) {
-		unsigned digit = static_cast<unsigned char>(*p) - '0';
-		if (magnitude > (limit - digit) / 10)
-			overflow = true;
-		else
-			magnitude = magnitude * 10 + digit;
-	}
-	if (!negative && magnitude == limit)
-		overflow = true;
-	uint64_t bits;
-	if (overflow)
-		bits = negative ? limit : limit - 1;
-	else
-		bits = negative ? 0 - magnitude : magnitude;
-	*value = static_cast<int32_t>(static_cast<uint32_t>(bits));
+	int32_t n = 0;
+	for (; is_digit(static_cast<unsigned char>(*p)); p++)
+		n = n > 255 ? 256 : n * 10 + (*p - '0');
+	*value = negative ? -n : n;
 	return p;
 }
 
-// Four octets in 32-bit arithmetic: bits shifted out are dropped, and each octet brings all
-// of its 32 bits, so a large or negative octet spills into the ones to its left.
-uint32_t form_address(const int32_t octet[4])
-{
-	uint32_t address = 0;
-	for (int i = 0; i < 4; i++)
-		address = (address << 8) | static_cast<uint32_t>(octet[i]);
-	return address;
-}
-
 // At most STATIC_LIST_MAX bytes of the static file as a text; empty when it does not open as a
-// regular file, null when memory ran out.
-char* read_static_file()
+// regular file, null when memory ran out. *cut tells whether the file goes on past them in the
+// middle of a line.
+char* read_static_file(bool* cut)
 {
-	char* buffer = static_cast<char*>(std::malloc(STATIC_LIST_MAX + 1));
+	char* buffer = static_cast<char*>(std::malloc(STATIC_LIST_MAX + 2));
 	std::FILE* file = buffer ? open_regular_file("lanxroute.static") : nullptr;
-	size_t got = file ? std::fread(buffer, 1, STATIC_LIST_MAX, file) : 0;
+	size_t got = file ? std::fread(buffer, 1, STATIC_LIST_MAX + 1, file) : 0;
 	if (file)
 		std::fclose(file);
+	*cut = got > STATIC_LIST_MAX && buffer[STATIC_LIST_MAX] != '\n';
 	if (buffer)
-		buffer[got] = '\0';
+		buffer[got > STATIC_LIST_MAX ? STATIC_LIST_MAX : got] = '\0';
 	return buffer;
 }
 
@@ -121,35 +78,52 @@ void forget_last_build()
 
 } // namespace
 
-void scan_prefix(const char* text, int32_t values[5])
+bool scan_line(const char* line, uint32_t* base, int32_t* length)
 {
-	static const char separator[4] = {'.', '.', '.', '/'};
-	const char* p = text;
-	for (int i = 0; i < 5; i++) {
-		p = scan_number(p, &values[i]);
-		if (p == nullptr || (i < 4 && *p++ != separator[i]))
-			return;
+	uint32_t address = 0;
+	const char* p = line;
+	for (int i = 0; i < 4; i++) {
+		int32_t octet;
+		if (i > 0 && *p++ != '.')
+			return false;
+		p = scan_number(p, &octet);
+		if (p == nullptr || octet < 0 || octet > 255)
+			return false;
+		address = address << 8 | static_cast<uint32_t>(octet);
 	}
+	*length = DEFAULT_LENGTH;
+	if (*p == '/') {
+		p = scan_number(p + 1, length);
+		if (p == nullptr || *length < 0 || *length > 32)
+			return false;
+	}
+	*base = address & block_mask(*length);
+	return true;
 }
 
-bool parse_list_text(const char* text)
+bool parse_list_text(const char* text, const char* source, bool last_line_cut)
 {
-	// Octets carry over from line to line; a line that stops early reuses the ones before it.
-	int32_t values[5] = {0, 0, 0, 0, 0};
+	uint32_t skipped = 0;
 	const char* line = text;
 	while (*line != '\0') {
-		if (is_digit(static_cast<unsigned char>(*line))) {
-			values[4] = DEFAULT_LENGTH;
-			scan_prefix(line, values);
-			if (values[4] >= 0 && values[4] <= 32 && !add_prefix(form_address(values), values[4]))
-				return false;
-		}
 		// The text ends at its first NUL; a line feed beyond it does not count.
 		const char* feed = std::strchr(line, '\n');
+		if (is_digit(static_cast<unsigned char>(*line))) {
+			uint32_t base;
+			int32_t length;
+			if ((feed == nullptr && last_line_cut) || !scan_line(line, &base, &length))
+				skipped++;
+			else if (!add_prefix(base, length))
+				return false;
+		}
 		if (feed == nullptr)
 			break;
 		line = feed + 1;
 	}
+	if (skipped == 1)
+		log_write("Skipped 1 line of %s that is not an IPv4 prefix\n", source);
+	else if (skipped > 1)
+		log_write("Skipped %u lines of %s that are not IPv4 prefixes\n", skipped, source);
 	return true;
 }
 
@@ -158,13 +132,14 @@ bool load_prefix_list()
 	char* text = fetch_list_text();
 	if (text == nullptr)
 		return false;
-	char* static_text = read_static_file();
+	bool cut = false;
+	char* static_text = read_static_file(&cut);
 	bool ok = static_text != nullptr;
 	if (ok && !same_as_last_build(text, static_text)) {
 		forget_last_build();
 		reset_prefix_list();
-		ok = append_node(0, 0, 0) != nullptr && parse_list_text(text) && parse_list_text(static_text) &&
-		     add_prefix(0xFFFFFFFFu, 32);
+		ok = append_node(0, 0, 0) != nullptr && parse_list_text(text, "the list", false) &&
+		     parse_list_text(static_text, "lanxroute.static", cut) && add_prefix(0xFFFFFFFFu, 32);
 		if (ok) {
 			// The build keeps both texts.
 			last_build = LastBuild{text, static_text, prefix_list_changes};

@@ -2,14 +2,15 @@
 // Turning list text into prefixes, and building the PrefixList from the downloaded and static texts.
 #include <cstdint>
 
-// Scans "%d.%d.%d.%d/%d" from text into values[0..4] (four octets, then the length) as the
-// C library's formatted scan does: white space before each number is skipped, line feeds
-// included; a separator must match exactly; the first mismatch ends the scan, and every value
-// not reached keeps what it held.
-void scan_prefix(const char* text, int32_t values[5]);
+// The prefix of one line: four octets 0 to 255, each after optional blanks and sign, then "/" and a
+// length 0 to 32, or no "/" at all for a /24; the base with its host bits cleared. false for any
+// other line.
+bool scan_line(const char* line, uint32_t* base, int32_t* length);
 
-// One add_prefix call for every line that starts with a digit; false when memory ran out.
-bool parse_list_text(const char* text);
+// One add_prefix call for every line that starts with a digit and is a prefix, then one line that
+// counts the others of source, if any; with last_line_cut, a last line without its line feed
+// counts as cut off. false when memory ran out.
+bool parse_list_text(const char* text, const char* source, bool last_line_cut);
 
 // Rebuilds the PrefixList from the downloaded list and "lanxroute.static", unless both texts and
 // the partition are unchanged since the last build.
