@@ -43,7 +43,7 @@ const char* scan_number(const char* p, int32_t* value)
 // middle of a line.
 char* read_static_file(bool* cut)
 {
-	char* buffer = static_cast<char*>(std::malloc(STATIC_LIST_MAX + 2));
+	char* buffer = static_cast<char*>(std::malloc(STATIC_LIST_MAX + 1));
 	std::FILE* file = buffer ? open_regular_file("lanxroute.static") : nullptr;
 	size_t got = file ? std::fread(buffer, 1, STATIC_LIST_MAX + 1, file) : 0;
 	if (file)

@@ -206,8 +206,9 @@ TEST(LoadPrefixList, TextsToPartition)
 				24));
 	expect_load("a line the static file's 4096-byte limit cuts adds nothing", "", TOP + 1,
 		    std::string(4084, '#') + "\n192.0.0.0/24\n");
-	expect_load("a line that ends at the limit is whole", "", "+192.0.0.0/2",
-		    std::string(4083, '#') + "\n192.0.0.0/2\n1.0.0.0/8\n");
+	expect_load("a file of 4096 bytes is whole", "", "+2.0.0.0/16" TOP, std::string(4085, '#') + "\n2.0.0.0/16");
+	expect_load("so is a line that ends at the limit", "", "+2.0.0.0/16" TOP,
+		    std::string(4085, '#') + "\n2.0.0.0/16\n3.0.0.0/8\n");
 	expect_load("wider, same end as the tail: replaces it", "10.255.0.0/16\n10.0.0.0/8", "+10.0.0.0/8" TOP);
 	expect_load("host bits cleared: siblings fuse, even repeated", "10.1.2.3/8\n11.0.0.0/8\n11.0.0.0/8",
 		    "+10.0.0.0/7" TOP);
