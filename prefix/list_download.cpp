@@ -24,8 +24,9 @@ void close_all(HttpHandle hi, HttpHandle hc, HttpHandle hr)
 }
 
 // Doubles *capacity until received + announced fits with one byte to spare, copying what was
-// received once into a block of the final size. false when the body would pass its bound or
-// memory runs out; *buffer is then the old block.
+// received once into a block of the final size; a doubling that would reach the bound gives the
+// bound and its byte at once, so a body near the bound is never copied. false when the body would
+// pass its bound or memory runs out; *buffer is then the old block.
 bool grow_list_buffer(char** buffer, uint32_t* capacity, uint32_t received, uint32_t announced)
 {
 	uint64_t needed = uint64_t{received} + announced;
@@ -35,7 +36,7 @@ bool grow_list_buffer(char** buffer, uint32_t* capacity, uint32_t received, uint
 	}
 	uint64_t bigger = *capacity;
 	while (needed >= bigger)
-		bigger *= 2;
+		bigger = bigger * 2 >= LIST_MOST_BYTES ? uint64_t{LIST_MOST_BYTES} + 1 : bigger * 2;
 	if (bigger == *capacity)
 		return true;
 	char* block = static_cast<char*>(std::malloc(bigger));

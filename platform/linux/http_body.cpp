@@ -26,14 +26,21 @@ CURLcode body_set_coding(ListBody* b, const char* encoding, size_t lines)
 	return CURLE_OK;
 }
 
-// Makes room for at least room more bytes; false when memory ran out.
+// Room enough for a body past the bound by one step: the block never grows beyond it, so that no
+// copy of a body near the bound is made.
+static constexpr size_t MOST_CAPACITY = HTTP_MOST_BODY_BYTES + DECODE_STEP;
+
+// Makes room for at least room (at most DECODE_STEP) more bytes; false when memory ran out.
 static bool make_room(ListBody* b, size_t room)
 {
 	if (b->capacity - b->end >= room)
 		return true;
 	size_t bigger = b->capacity ? b->capacity : 0x4000;
-	while (bigger - b->end < room)
-		bigger *= 2;
+	while (bigger - b->end < room) {
+		if (bigger == MOST_CAPACITY)
+			return false;
+		bigger = bigger * 2 < MOST_CAPACITY ? bigger * 2 : MOST_CAPACITY;
+	}
 	char* grown = static_cast<char*>(std::realloc(b->bytes, bigger));
 	if (grown == nullptr)
 		return false;

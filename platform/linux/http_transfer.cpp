@@ -102,10 +102,12 @@ bool transfer_answered(ListTransfer* r)
 {
 	if (response_code(r->easy) != 0)
 		return true;
-	curl_off_t connected = 0, secured = 0;
-	curl_easy_getinfo(r->easy, CURLINFO_CONNECT_TIME_T, &connected);
+	// The peer's address is known once a connection was made; the TLS time once its handshake ended.
+	char* peer = nullptr;
+	curl_off_t secured = 0;
+	curl_easy_getinfo(r->easy, CURLINFO_PRIMARY_IP, &peer);
 	curl_easy_getinfo(r->easy, CURLINFO_APPCONNECT_TIME_T, &secured);
-	return r->secure && connected > 0 && secured == 0;
+	return r->secure && peer != nullptr && *peer != '\0' && secured == 0;
 }
 
 static bool set_options(ListTransfer* r, const char* url)
