@@ -8,7 +8,8 @@ extern const char* world_gateway_text;
 extern const char* ras_entry_name;
 extern bool no_fork;
 
-// Where the list is downloaded from; the '@' option replaces both.
+// Where the list is downloaded from; the '@' option replaces both. The server is a host name, or
+// "https://" and a host name for a list fetched over TLS.
 extern const char* list_server;
 extern const char* list_path;
 

@@ -53,23 +53,29 @@ static char* parsed_server;
 static int parse_list_url(const char* text)
 {
 	const char* host = text;
-	if (std::strncmp(host, "http://", 7) == 0)
-		host += 7;
+	const char* server = text;
+	if (std::strncmp(text, "http://", 7) == 0) {
+		host = text + 7;
+		server = host;
+	} else if (std::strncmp(text, "https://", 8) == 0) {
+		// "https://" stays before the host in the server name: the download takes it for TLS.
+		host = text + 8;
+	}
 	const char* slash = std::strchr(host, '/');
 	if (!slash) {
 		std::fprintf(stderr, "Invalid list url %s.\n", text);
 		return 1;
 	}
-	size_t length = static_cast<size_t>(slash - host);
-	char* server = static_cast<char*>(std::malloc(length + 1));
-	if (!server) {
+	size_t length = static_cast<size_t>(slash - server);
+	char* copy = static_cast<char*>(std::malloc(length + 1));
+	if (!copy) {
 		std::fprintf(stderr, "Out of memory for list url %s.\n", text);
 		return 1;
 	}
-	std::memcpy(server, host, length);
-	server[length] = '\0';
+	std::memcpy(copy, server, length);
+	copy[length] = '\0';
 	std::free(parsed_server);
-	list_server = parsed_server = server;
+	list_server = parsed_server = copy;
 	list_path = slash;
 	return 0;
 }

@@ -6,15 +6,23 @@
 // A number that identifies one open object; 0 for one that failed to open.
 using HttpHandle = uintptr_t;
 
+// The most body bytes a download takes: a transfer stops once it has more, so that the reads
+// show a body past it.
+constexpr uint32_t HTTP_MOST_BODY_BYTES = 256u << 20;
+
 // The client session (user agent "LANXRoute", the host's proxy settings).
 HttpHandle http_open_session();
-// A connection to port 80 of server.
+// A connection to port 80 of server; to port 443 over TLS when server is "https://" and a host,
+// the certificate checked against the system's store and the host name.
 HttpHandle http_connect(HttpHandle session, const char* server);
 // A GET request for path exactly as given, HTTP/1.0, never answered from a cache.
 HttpHandle http_open_request(HttpHandle connection, const char* path);
 
+// false only when no answer came: the server could not be reached or sent no status line. A
+// certificate that does not verify is an answer that failed: the send succeeds, the query fails.
 bool http_send_request(HttpHandle request);
-// The size of the next piece of the body that can be read at once; 0 only at its end.
+// The size of the next piece of the body that can be read at once; 0 only at its end. Fails when
+// the transfer failed, a body that breaks off or is not whole included.
 bool http_query_data_available(HttpHandle request, uint32_t* announced);
 bool http_read(HttpHandle request, void* buffer, uint32_t count, uint32_t* delivered);
 // The final HTTP status of the answer to request; 0 when none arrived.

@@ -14,7 +14,7 @@ namespace {
 // 128 KiB to start: a short list needs no copy, and a long one reaches its size in a few doublings.
 constexpr uint32_t LIST_FIRST_CAPACITY = 0x20000;
 // 32 times the largest public list: a body beyond it is a server gone wrong, not a list.
-constexpr uint32_t LIST_MOST_BYTES = 256u << 20;
+constexpr uint32_t LIST_MOST_BYTES = HTTP_MOST_BODY_BYTES;
 
 void close_all(HttpHandle hi, HttpHandle hc, HttpHandle hr)
 {
@@ -24,8 +24,9 @@ void close_all(HttpHandle hi, HttpHandle hc, HttpHandle hr)
 }
 
 // Doubles *capacity until received + announced fits with one byte to spare, copying what was
-// received once into a block of the final size. false when the body would pass its bound or
-// memory runs out; *buffer is then the old block.
+// received once into a block of the final size; a doubling that would reach the bound gives the
+// bound and its byte at once, so a body near the bound is never copied. false when the body would
+// pass its bound or memory runs out; *buffer is then the old block.
 bool grow_list_buffer(char** buffer, uint32_t* capacity, uint32_t received, uint32_t announced)
 {
 	uint64_t needed = uint64_t{received} + announced;
@@ -35,7 +36,7 @@ bool grow_list_buffer(char** buffer, uint32_t* capacity, uint32_t received, uint
 	}
 	uint64_t bigger = *capacity;
 	while (needed >= bigger)
-		bigger *= 2;
+		bigger = bigger * 2 >= LIST_MOST_BYTES ? uint64_t{LIST_MOST_BYTES} + 1 : bigger * 2;
 	if (bigger == *capacity)
 		return true;
 	char* block = static_cast<char*>(std::malloc(bigger));
@@ -49,23 +50,32 @@ bool grow_list_buffer(char** buffer, uint32_t* capacity, uint32_t received, uint
 }
 
 // Reads the body into *buffer as the server announces it, piece by piece. false when an exit
-// request, the bound, memory or a failed or short read cut it off.
-bool read_body(HttpHandle hr, char** buffer, uint32_t* capacity, uint32_t* received)
+// request, the bound, memory or a failed or short read cut it off. Once the request was sent, a
+// failed query is an answer that failed too; before, nothing can be read and the text is empty.
+bool read_body(HttpHandle hr, bool sent, char** buffer, uint32_t* capacity, uint32_t* received)
 {
 	uint32_t announced = 0;
-	if (!http_query_data_available(hr, &announced)) {
+	bool queried = http_query_data_available(hr, &announced);
+	if (!queried && !sent) {
 		log_write("Error no data: %d\n", http_last_error());
 		return true;
 	}
-	while (announced != 0) {
+	while (queried && announced != 0) {
 		log_write("  len=%x\n", announced);
 		uint32_t delivered = 0;
-		if (exit_requested() || !grow_list_buffer(buffer, capacity, *received, announced) ||
-		    !http_read(hr, *buffer + *received, announced, &delivered) || delivered != announced)
+		if (exit_requested() || !grow_list_buffer(buffer, capacity, *received, announced))
+			return false;
+		queried = http_read(hr, *buffer + *received, announced, &delivered);
+		if (!queried)
+			break;
+		if (delivered != announced)
 			return false;
 		*received += announced;
-		if (!http_query_data_available(hr, &announced))
-			break;
+		queried = http_query_data_available(hr, &announced);
+	}
+	if (!queried) {
+		log_write("Error reading HTTP response: %d\n", http_last_error());
+		return false;
 	}
 	if (*received == 0)
 		log_write("Error no data: %d\n", http_last_error());
@@ -102,19 +112,22 @@ char* fetch_list_text()
 		return nullptr;
 	uint32_t received = 0;
 
-	log_write("Loading subnet list from http://%s%s\n", list_server, list_path);
+	// A server named with "https://" is fetched over TLS.
+	const char* scheme = std::strncmp(list_server, "https://", 8) == 0 ? "" : "http://";
+	log_write("Loading subnet list from %s%s%s\n", scheme, list_server, list_path);
 	HttpHandle hi = http_open_session();
 	HttpHandle hc = http_connect(hi, list_server);
 	HttpHandle hr = http_open_request(hc, list_path);
 	log_write("  handles hi=%x, hc=%x, hr=%x\n", static_cast<unsigned>(hi), static_cast<unsigned>(hc),
 		  static_cast<unsigned>(hr));
 
-	if (!http_send_request(hr)) {
+	bool sent = http_send_request(hr);
+	if (!sent) {
 		log_write("Error sending HTTP request: %d\n", http_last_error());
 		log_write("  server: '%s' path: '%s'\n", list_server, list_path);
 	}
 
-	bool read = read_body(hr, &buffer, &capacity, &received);
+	bool read = read_body(hr, sent, &buffer, &capacity, &received);
 	// The status is asked only of a body read to its end.
 	uint32_t status = read ? http_status(hr) : 0;
 	close_all(hi, hc, hr);

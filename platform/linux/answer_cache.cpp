@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 struct KeptAnswer {
 	char* url;
@@ -57,13 +58,33 @@ curl_slist* answer_conditions(curl_slist* headers, const char* url)
 	return headers ? add_header(headers, "If-Modified-Since", kept.last_modified) : nullptr;
 }
 
+// A Last-Modified less than a second before the answer's Date may hide a change later in that
+// second (RFC 9110, 8.8.2.2), and an ETag may be made of that second too: such an answer, or one
+// without a Date, keeps no validators, so the next request asks for the list whole.
+static bool validators_hold(CURL* easy)
+{
+	curl_header* modified = nullptr;
+	curl_header* date = nullptr;
+	if (curl_easy_header(easy, "Last-Modified", 0, CURLH_HEADER, -1, &modified) != CURLHE_OK)
+		return true;
+	if (curl_easy_header(easy, "Date", 0, CURLH_HEADER, -1, &date) != CURLHE_OK)
+		return false;
+	time_t modified_at = curl_getdate(modified->value, nullptr);
+	time_t dated = curl_getdate(date->value, nullptr);
+	return modified_at != -1 && dated != -1 && modified_at < dated;
+}
+
 void keep_answer(CURL* easy, const char* url, char* body, size_t size)
 {
 	drop_answer();
+	kept.body = body;
+	if (!validators_hold(easy)) {
+		drop_answer();
+		return;
+	}
 	kept.etag = header_value(easy, "ETag");
 	kept.last_modified = header_value(easy, "Last-Modified");
 	kept.url = strdup(url);
-	kept.body = body;
 	kept.size = size;
 	if ((kept.etag == nullptr && kept.last_modified == nullptr) || kept.url == nullptr)
 		drop_answer();

@@ -21,6 +21,8 @@ struct HttpObject {
 
 // Handles are slot numbers plus one, so 0 stays free for a failed open.
 constexpr size_t HTTP_SLOTS = 16;
+// The most a data query announces.
+constexpr size_t HTTP_PIECE = 0x10000;
 HttpObject objects[HTTP_SLOTS];
 int last_error;
 bool curl_ready;
@@ -86,13 +88,16 @@ HttpHandle http_open_request(HttpHandle connection, const char* path)
 		last_error = CURLE_BAD_FUNCTION_ARGUMENT;
 		return 0;
 	}
-	size_t length = 7 + std::strlen(c->server) + std::strlen(path) + 1;
+	// A server named with "https://" is a url's start already.
+	bool secure = std::strncmp(c->server, "https://", 8) == 0;
+	const char* scheme = secure ? "" : "http://";
+	size_t length = std::strlen(scheme) + std::strlen(c->server) + std::strlen(path) + 1;
 	char* url = static_cast<char*>(std::malloc(length));
 	if (url == nullptr) {
 		last_error = CURLE_OUT_OF_MEMORY;
 		return 0;
 	}
-	std::strcpy(url, "http://");
+	std::strcpy(url, scheme);
 	std::strcat(url, c->server);
 	std::strcat(url, path);
 	HttpHandle h = new_object(HttpKind::request);
@@ -100,7 +105,7 @@ HttpHandle http_open_request(HttpHandle connection, const char* path)
 		std::free(url);
 		return 0;
 	}
-	if (!transfer_open(&objects[h - 1].transfer, url)) {
+	if (!transfer_open(&objects[h - 1].transfer, url, secure)) {
 		objects[h - 1] = HttpObject{};
 		last_error = CURLE_FAILED_INIT;
 		return 0;
@@ -108,20 +113,31 @@ HttpHandle http_open_request(HttpHandle connection, const char* path)
 	return h;
 }
 
+static ListTransfer* sent_transfer(HttpHandle request)
+{
+	HttpObject* o = object_of(request, HttpKind::request);
+	if (o == nullptr || !o->transfer.sent) {
+		last_error = CURLE_BAD_FUNCTION_ARGUMENT;
+		return nullptr;
+	}
+	return &o->transfer;
+}
+
 bool http_send_request(HttpHandle request)
 {
 	HttpObject* o = object_of(request, HttpKind::request);
-	ListTransfer* r = o ? &o->transfer : nullptr;
-	if (r == nullptr || r->sent) {
+	if (o == nullptr || o->transfer.sent) {
 		last_error = CURLE_BAD_FUNCTION_ARGUMENT;
 		return false;
 	}
+	ListTransfer* r = &o->transfer;
 	if (!transfer_start(r)) {
 		last_error = CURLE_FAILED_INIT;
 		return false;
 	}
-	transfer_pump(r, 1);
-	if (r->done && r->result != CURLE_OK && r->total == 0) {
+	// Waits for the status line: a transfer that fails after it is an answer that failed.
+	transfer_pump(r, 0);
+	if (r->done && r->result != CURLE_OK && !transfer_answered(r)) {
 		last_error = r->result;
 		return false;
 	}
@@ -130,49 +146,39 @@ bool http_send_request(HttpHandle request)
 
 bool http_query_data_available(HttpHandle request, uint32_t* announced)
 {
-	HttpObject* o = object_of(request, HttpKind::request);
-	ListTransfer* r = o ? &o->transfer : nullptr;
-	if (r == nullptr || !r->sent) {
-		last_error = CURLE_BAD_FUNCTION_ARGUMENT;
+	ListTransfer* r = sent_transfer(request);
+	if (r == nullptr)
 		return false;
-	}
-	transfer_pump(r, 1);
-	size_t buffered = r->end - r->start;
+	// Gathers what arrives into pieces of up to 64 KiB, however small the server's writes.
+	transfer_pump(r, HTTP_PIECE);
+	size_t buffered = r->body.end - r->body.start;
 	if (buffered > 0) {
-		*announced = buffered > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(buffered);
+		*announced = static_cast<uint32_t>(buffered < HTTP_PIECE ? buffered : HTTP_PIECE);
 		return true;
 	}
 	if (r->result == CURLE_OK) {
 		*announced = 0;
 		return true;
 	}
-	if (r->total == 0) {
-		last_error = r->result;
-		return false;
-	}
-	// The body broke off: announce a byte so that the read reports the failure.
-	*announced = 1;
-	return true;
+	last_error = r->result;
+	return false;
 }
 
 bool http_read(HttpHandle request, void* buffer, uint32_t count, uint32_t* delivered)
 {
-	HttpObject* o = object_of(request, HttpKind::request);
-	ListTransfer* r = o ? &o->transfer : nullptr;
-	if (r == nullptr || !r->sent) {
-		last_error = CURLE_BAD_FUNCTION_ARGUMENT;
+	ListTransfer* r = sent_transfer(request);
+	if (r == nullptr)
 		return false;
-	}
 	transfer_pump(r, count);
-	size_t buffered = r->end - r->start;
+	size_t buffered = r->body.end - r->body.start;
 	if (buffered == 0 && count > 0 && r->result != CURLE_OK) {
 		last_error = r->result;
 		return false;
 	}
 	size_t n = buffered < count ? buffered : count;
 	if (n > 0)
-		std::memcpy(buffer, r->body + r->start, n);
-	r->start += n;
+		std::memcpy(buffer, r->body.bytes + r->body.start, n);
+	r->body.start += n;
 	*delivered = static_cast<uint32_t>(n);
 	return true;
 }

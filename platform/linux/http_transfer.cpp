@@ -1,41 +1,39 @@
-// The list transfer: the write callback only buffers, and each pump runs the transfer until bytes
-// or the end arrive. The request is conditional on the last answer kept, and a "not modified"
-// delivers that answer.
+// The list transfer: the write callback hands the bytes to the body, and each pump runs the
+// transfer until bytes or the end arrive. The request is conditional on the last answer kept,
+// and a "not modified" delivers that answer.
 #include "platform/linux/http_transfer.h"
 
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/linux/answer_cache.h"
 #include "platform/linux/stop_signal.h"
 #include "platform/process.h"
-
-static size_t buffer_body(char* bytes, size_t size, size_t count, void* data)
-{
-	auto* r = static_cast<ListTransfer*>(data);
-	size_t n = size * count;
-	// The whole body stays, to be kept for a later "not modified".
-	if (r->capacity - r->end < n) {
-		size_t bigger = r->capacity ? r->capacity : 0x4000;
-		while (bigger - r->end < n)
-			bigger *= 2;
-		char* grown = static_cast<char*>(std::realloc(r->body, bigger));
-		if (grown == nullptr)
-			return 0; // curl ends the transfer with a write error
-		r->body = grown;
-		r->capacity = bigger;
-	}
-	std::memcpy(r->body + r->end, bytes, n);
-	r->end += n;
-	r->total += n;
-	return n;
-}
 
 static long response_code(CURL* easy)
 {
 	long code = 0;
 	curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
 	return code;
+}
+
+// The coding the answer's Content-Encoding names, once its headers are in.
+static CURLcode set_coding(ListTransfer* r)
+{
+	curl_header* h = nullptr;
+	if (curl_easy_header(r->easy, "Content-Encoding", 0, CURLH_HEADER, -1, &h) != CURLHE_OK)
+		return body_set_coding(&r->body, nullptr, 0);
+	return body_set_coding(&r->body, h->value, h->amount);
+}
+
+static size_t take_body(char* bytes, size_t size, size_t count, void* data)
+{
+	auto* r = static_cast<ListTransfer*>(data);
+	if (!r->body.coded)
+		r->stopped = set_coding(r);
+	if (r->stopped == CURLE_OK)
+		r->stopped = body_add(&r->body, bytes, size * count);
+	// A short count makes curl end the transfer.
+	return r->stopped == CURLE_OK ? size * count : 0;
 }
 
 // A "not modified" answer to our conditional request delivers the kept body as its own.
@@ -47,32 +45,46 @@ static void replay_if_unchanged(ListTransfer* r)
 	const char* body = kept_body(r->url, &size);
 	if (body == nullptr)
 		return;
-	std::free(r->body);
+	std::free(r->body.bytes);
 	// Read in place: the request never writes to its body once the transfer is done.
-	r->body = const_cast<char*>(body);
-	r->start = 0;
-	r->end = r->total = r->capacity = size;
+	r->body.bytes = const_cast<char*>(body);
+	r->body.start = 0;
+	r->body.end = r->body.capacity = size;
 	r->replayed = true;
 }
 
-// Runs the transfer until at least want bytes are buffered or it has ended.
+// The transfer's result: the body's own reason when it stopped the transfer, and a gzip body
+// without its end or an encoding not asked for fails an answer curl took as whole.
+static void finish(ListTransfer* r, CURLcode result)
+{
+	r->done = true;
+	r->result = result;
+	if (r->result == CURLE_OK && response_code(r->easy) != 304 && !r->body.coded)
+		r->stopped = set_coding(r);
+	if (r->stopped != CURLE_OK)
+		r->result = r->stopped;
+	else if (r->result == CURLE_OK && !body_whole(&r->body))
+		r->result = CURLE_BAD_CONTENT_ENCODING;
+	replay_if_unchanged(r);
+}
+
+static bool enough(ListTransfer* r, size_t want)
+{
+	return want == 0 ? response_code(r->easy) != 0 : r->body.end - r->body.start >= want;
+}
+
 void transfer_pump(ListTransfer* r, size_t want)
 {
-	while (!r->done && r->end - r->start < want) {
+	while (!r->done && !enough(r, want)) {
 		int running = 0;
 		CURLMcode mc = curl_multi_perform(r->multi, &running);
 		int left = 0;
 		while (CURLMsg* msg = curl_multi_info_read(r->multi, &left))
-			if (msg->msg == CURLMSG_DONE) {
-				r->done = true;
-				r->result = msg->data.result;
-				replay_if_unchanged(r);
-			}
-		if (mc != CURLM_OK && !r->done) {
-			r->done = true;
-			r->result = CURLE_FAILED_INIT;
-		}
-		if (r->done || r->end - r->start >= want)
+			if (msg->msg == CURLMSG_DONE)
+				finish(r, msg->data.result);
+		if (mc != CURLM_OK && !r->done)
+			finish(r, CURLE_FAILED_INIT);
+		if (r->done || enough(r, want))
 			break;
 		// A stop request ends the transfer as failed; the stop descriptor wakes the poll for it.
 		if (process_stop_requested()) {
@@ -86,22 +98,37 @@ void transfer_pump(ListTransfer* r, size_t want)
 	}
 }
 
+bool transfer_answered(ListTransfer* r)
+{
+	if (response_code(r->easy) != 0)
+		return true;
+	// The peer's address is known once a connection was made; the TLS time once its handshake ended.
+	char* peer = nullptr;
+	curl_off_t secured = 0;
+	curl_easy_getinfo(r->easy, CURLINFO_PRIMARY_IP, &peer);
+	curl_easy_getinfo(r->easy, CURLINFO_APPCONNECT_TIME_T, &secured);
+	return r->secure && peer != nullptr && *peer != '\0' && secured == 0;
+}
+
 static bool set_options(ListTransfer* r, const char* url)
 {
 	// A failed append leaves the list as it was, for transfer_close to free.
 	r->headers = curl_slist_append(nullptr, "Pragma: no-cache");
-	if (r->headers == nullptr || curl_slist_append(r->headers, "Cache-Control: no-cache") == nullptr)
+	if (r->headers == nullptr || curl_slist_append(r->headers, "Cache-Control: no-cache") == nullptr ||
+	    curl_slist_append(r->headers, "Accept-Encoding: gzip") == nullptr)
 		return false;
 	r->headers = answer_conditions(r->headers, url);
 	if (r->headers == nullptr)
 		return false;
 	CURL* e = r->easy;
+	// Redirects may go from http to https, never back.
+	const char* protocols = r->secure ? "https" : "http,https";
 	return curl_easy_setopt(e, CURLOPT_URL, url) == CURLE_OK &&
-	       // Any encoding curl can decode: the text handed on is the same.
-	       curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "") == CURLE_OK &&
-	       curl_easy_setopt(e, CURLOPT_PORT, 80L) == CURLE_OK &&
-	       curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK &&
-	       curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http") == CURLE_OK &&
+	       // gzip is asked for and decoded by the body, so that its bound counts decoded bytes.
+	       curl_easy_setopt(e, CURLOPT_HTTP_CONTENT_DECODING, 0L) == CURLE_OK &&
+	       curl_easy_setopt(e, CURLOPT_PORT, r->secure ? 443L : 80L) == CURLE_OK &&
+	       curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, protocols) == CURLE_OK &&
+	       curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, protocols) == CURLE_OK &&
 	       curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0)) == CURLE_OK &&
 	       curl_easy_setopt(e, CURLOPT_HTTPGET, 1L) == CURLE_OK &&
 	       curl_easy_setopt(e, CURLOPT_USERAGENT, "LANXRoute") == CURLE_OK &&
@@ -115,7 +142,7 @@ static bool set_options(ListTransfer* r, const char* url)
 	       // The whole download, a dripping server's too, ends within two minutes.
 	       curl_easy_setopt(e, CURLOPT_TIMEOUT, 120L) == CURLE_OK &&
 	       curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-	       curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, buffer_body) == CURLE_OK &&
+	       curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, take_body) == CURLE_OK &&
 	       curl_easy_setopt(e, CURLOPT_WRITEDATA, r) == CURLE_OK;
 }
 
@@ -123,12 +150,13 @@ void transfer_close(ListTransfer* r)
 {
 	// A whole new list is kept, with its validators, for the next request.
 	if (r->done && !r->replayed && r->result == CURLE_OK && response_code(r->easy) == 200) {
-		keep_answer(r->easy, r->url, r->body, r->end);
-		r->body = nullptr;
+		keep_answer(r->easy, r->url, r->body.bytes, r->body.end);
+		r->body.bytes = nullptr;
 	}
 	// A replayed body belongs to the kept answer.
 	if (r->replayed)
-		r->body = nullptr;
+		r->body.bytes = nullptr;
+	body_end_coding(&r->body);
 	if (r->multi != nullptr && r->easy != nullptr && r->sent)
 		curl_multi_remove_handle(r->multi, r->easy);
 	if (r->easy != nullptr)
@@ -136,15 +164,16 @@ void transfer_close(ListTransfer* r)
 	if (r->multi != nullptr)
 		curl_multi_cleanup(r->multi);
 	curl_slist_free_all(r->headers);
-	std::free(r->body);
+	std::free(r->body.bytes);
 	std::free(r->url);
 	*r = ListTransfer{};
 }
 
-bool transfer_open(ListTransfer* r, char* url)
+bool transfer_open(ListTransfer* r, char* url, bool secure)
 {
 	*r = ListTransfer{};
 	r->url = url;
+	r->secure = secure;
 	r->easy = curl_easy_init();
 	r->multi = curl_multi_init();
 	if (r->easy != nullptr && r->multi != nullptr && set_options(r, url))

@@ -6,26 +6,32 @@
 
 #include <curl/curl.h>
 
+#include "platform/linux/http_body.h"
+
 struct ListTransfer {
 	char* url;
 	CURL* easy;
 	CURLM* multi;
 	curl_slist* headers;
-	char* body; // the whole body received; body[start, end) is not yet read
-	size_t start, end, capacity;
-	size_t total; // body bytes ever received
+	ListBody body; // the whole body received, decoded
+	bool secure;   // the url is https
 	bool sent, done;
-	bool replayed; // the body is the kept answer, confirmed unchanged
+	bool replayed;    // the body is the kept answer, confirmed unchanged
+	CURLcode stopped; // why the body refused more bytes, CURLE_OK while it takes them
 	CURLcode result;
 };
 
-// Sets the transfer up for url (taking the malloc'd string); false, with everything released,
-// when it cannot be.
-bool transfer_open(ListTransfer* t, char* url);
+// Sets the transfer up for url (taking the malloc'd string), over TLS when secure; false, with
+// everything released, when it cannot be.
+bool transfer_open(ListTransfer* t, char* url, bool secure);
 // Starts it; false when curl refuses.
 bool transfer_start(ListTransfer* t);
-// Runs it until at least want bytes are buffered or it has ended.
+// Runs it until at least want bytes are buffered or it has ended; want 0: until its status line
+// has arrived or it has ended.
 void transfer_pump(ListTransfer* t, size_t want);
+// Whether the server answered: a status line arrived, or the TLS handshake of a secure url began
+// and did not complete (a certificate that does not verify).
+bool transfer_answered(ListTransfer* t);
 // The final HTTP status; 0 when none arrived.
 uint32_t transfer_status(ListTransfer* t);
 // Releases everything, keeping a whole new list for the next request's condition.

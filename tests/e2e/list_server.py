@@ -1,8 +1,10 @@
 # The benchmark's list server on 127.0.0.1:80: the files of one folder, each with an ETag; a
 # matching If-None-Match gets "304 Not Modified", a client that accepts gzip gets it compressed.
 # Each answer's status and bytes on the wire (headers and body) are appended to the second file.
-# list_server.py FOLDER SERVED_LOG
-import gzip, hashlib, http.server, os, sys
+# A file NAME.raw is the whole answer, sent as it is before a close. With a third argument, a PEM
+# file holding a key and its certificate, the server speaks TLS on 127.0.0.1:443 instead.
+# list_server.py FOLDER SERVED_LOG [KEY_AND_CERTIFICATE]
+import gzip, hashlib, http.server, os, ssl, sys
 
 folder, served = sys.argv[1], sys.argv[2]
 made = {}  # (path, mtime, size) -> (etag, body, gzipped body), so that only a new file costs
@@ -17,6 +19,9 @@ def versions(path):
 
 class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
+        if self.path.endswith(".raw"):
+            self.close_connection = True
+            return self.wfile.write(open(os.path.join(folder, self.path.lstrip("/")), "rb").read())
         try:
             etag, body, packed = versions(os.path.join(folder, self.path.lstrip("/")))
         except OSError:
@@ -42,4 +47,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
-http.server.ThreadingHTTPServer(("127.0.0.1", 80), Handler).serve_forever()
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 443 if len(sys.argv) > 3 else 80), Handler)
+if len(sys.argv) > 3:
+    tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    tls.load_cert_chain(sys.argv[3])
+    server.socket = tls.wrap_socket(server.socket, server_side=True)
+server.serve_forever()
