@@ -3,7 +3,8 @@
 # what building and running the demo needs; without it, also what the tests need.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libmnl-dev libcurl4-openssl-dev zlib1g-dev python3 iproute2 util-linux procps)
+packages=(cmake ninja-build g++ pkg-config libmnl-dev libcurl4-openssl-dev zlib1g-dev python3 iproute2 util-linux
+	procps)
 if [ "${1:-}" != demo ]; then
 	packages+=(
 		openssl googletest libgtest-dev libgmock-dev libbenchmark-dev

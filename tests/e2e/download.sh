@@ -46,7 +46,9 @@ failed https://127.0.0.1/list.txt 60
 # start URL: the program's background copy, in a folder of its own ($d); its pid in $copy.
 start() {
 	d=$(mktemp -d "$work/copy.XXXXXX") && (cd "$d" && "$LANX_BIN" "@$1" 10.0.0.1 192.0.2.1)
-	copy=$(for p in $(ns_pids); do [ "$(readlink "/proc/$p/exe")" != "$(readlink -f "$LANX_BIN")" ] || echo "$p"; done)
+	copy=$(for p in $(ns_pids); do
+		[ "$(readlink "/proc/$p/exe")" != "$(readlink -f "$LANX_BIN")" ] || echo "$p"
+	done)
 }
 stop() { "$LANX_BIN" --exit || true; wait_for 15 seen Exiting || fail "the copy did not exit"; }
 seen() { [ "$(grep -c -x -- "$1" "$d/lanxroute.log")" -ge "${2:-1}" ]; }
@@ -63,7 +65,8 @@ sys.stdout.buffer.write(b"".join(c.compress(b) for _ in range(1000)) + c.flush()
 raw bomb $'Content-Encoding: gzip, gzip\r\n' <(gzip -c big.gz) && start 127.0.0.1/bomb.raw
 peak "Error reading HTTP response: 61" 1
 raw bomb $'Content-Encoding: gzip\r\n' big.gz && peak "List text passes 256 MiB" 2
-expect "bombs: successes, routes" "$(grep -c -x 'Updated route table successfully' "$d/lanxroute.log") $(ours)" "0 $base"
+expect "bombs: successes, routes" \
+    "$(grep -c -x 'Updated route table successfully' "$d/lanxroute.log") $(ours)" "0 $base"
 stop
 
 # A change within the second of the answer's Last-Modified (both versions stamped with one second
