@@ -149,11 +149,12 @@ bool http_query_data_available(HttpHandle request, uint32_t* announced)
 	ListTransfer* r = sent_transfer(request);
 	if (r == nullptr)
 		return false;
-	// Gathers what arrives into pieces of up to 64 KiB, however small the server's writes.
+	// Gathers what arrives into pieces of up to 64 KiB, however small the server's writes; once the
+	// transfer has ended (a replayed answer too) the rest is one piece.
 	transfer_pump(r, HTTP_PIECE);
 	size_t buffered = r->body.end - r->body.start;
 	if (buffered > 0) {
-		*announced = static_cast<uint32_t>(buffered < HTTP_PIECE ? buffered : HTTP_PIECE);
+		*announced = static_cast<uint32_t>(r->done || buffered < HTTP_PIECE ? buffered : HTTP_PIECE);
 		return true;
 	}
 	if (r->result == CURLE_OK) {
