@@ -1,13 +1,16 @@
 #include "control/background.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 
 #include "common/control_word.h"
 #include "common/log.h"
 #include "common/settings.h"
+#include "control/status.h"
 #include "dialup/dial.h"
 #include "platform/dialup.h"
+#include "platform/notify.h"
 #include "platform/process.h"
 #include "prefix/prefix_list.h"
 #include "routes/cycle.h"
@@ -20,6 +23,27 @@ static void follow_log_rotation()
 {
 	if (process_take_log_reopen())
 		log_reopen();
+}
+
+// A pass of the loop tells a watching service manager that the copy is alive.
+static void watchdog_ping()
+{
+	if (notify_watchdog_wanted())
+		notify_service_manager("WATCHDOG=1");
+}
+
+// One cycle, then its status published; the first one ended makes the copy ready.
+static void cycle_and_publish(bool* ready)
+{
+	auto started = std::chrono::steady_clock::now();
+	int result = run_update_cycle();
+	auto elapsed =
+		std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+	if (!*ready)
+		notify_service_manager("READY=1");
+	*ready = true;
+	publish_cycle_status(result, static_cast<uint32_t>(elapsed.count()), ras_entry_name, held_connection != 0);
+	watchdog_ping();
 }
 
 // The main loop; 0 when it ends on an exit request.
@@ -50,6 +74,7 @@ int background_copy()
 
 static int main_loop()
 {
+	bool ready = false;
 	while (!exit_requested()) {
 		follow_log_rotation();
 		if (ras_entry_name != nullptr && held_connection == 0) {
@@ -62,6 +87,7 @@ static int main_loop()
 					break;
 				log_write("Redialing %s\n", ras_entry_name);
 				log_flush();
+				watchdog_ping();
 				process_sleep(1000);
 				held_connection = dial_connection(ras_entry_name);
 			}
@@ -71,7 +97,7 @@ static int main_loop()
 			dialup_notify_on_drop(held_connection);
 		}
 
-		run_update_cycle();
+		cycle_and_publish(&ready);
 
 		// A drop ends the wait early: the dead link is hung up and the next pass redials.
 		if (dialup_wait_for_drop(5000) && held_connection != 0) {

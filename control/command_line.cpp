@@ -9,14 +9,28 @@
 #include "common/settings.h"
 #include "platform/net.h"
 
-void print_usage()
+void print_usage(std::FILE* stream)
 {
-	std::fputs("LanxRoute version 1.1\n"
-		   "Usage: lanxroute [--verbose|--changes] [@<list url>] <lanx gateway> <world gateway> "
+	std::fputs(VERSION_LINE, stream);
+	std::fputs("Usage: lanxroute [--verbose|--changes] [@<list url>] <lanx gateway> <world gateway> "
 		   "[<ras connection name>]\n\n"
 		   "  or   lanxroute  --verbose|--changes changes the flags of the running copy of lanxroute\n"
-		   "  or   lanxroute  --exit asks the running copy of lanxroute to exit.\n",
-		   stderr);
+		   "  or   lanxroute  --exit asks the running copy of lanxroute to exit.\n"
+		   "  or   lanxroute  --status shows what the running copy of lanxroute is doing.\n",
+		   stream);
+}
+
+QueryOption find_query_option(int argc, char** argv)
+{
+	for (int i = 1; i < argc; i++) {
+		if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
+			return QUERY_HELP;
+		if (std::strcmp(argv[i], "--version") == 0)
+			return QUERY_VERSION;
+		if (std::strcmp(argv[i], "--status") == 0)
+			return QUERY_STATUS;
+	}
+	return QUERY_NONE;
 }
 
 // An option after the first '-'; 0 when accepted, else the exit status.

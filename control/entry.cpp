@@ -7,6 +7,7 @@
 #include "common/settings.h"
 #include "control/background.h"
 #include "control/command_line.h"
+#include "control/status.h"
 #include "platform/net.h"
 #include "platform/process.h"
 #include "platform/shared_word.h"
@@ -26,6 +27,19 @@ int entry_point(int argc, char** argv)
 	if (argc < 2) {
 		print_usage();
 		return 1;
+	}
+	// Questions never touch the shared word, so a running copy's flags stay as they are.
+	switch (find_query_option(argc, argv)) {
+	case QUERY_HELP:
+		print_usage(stdout);
+		return 0;
+	case QUERY_VERSION:
+		std::fputs(VERSION_LINE, stdout);
+		return 0;
+	case QUERY_STATUS:
+		return print_status();
+	case QUERY_NONE:
+		break;
 	}
 	net_startup();
 

@@ -31,3 +31,10 @@ void http_close_handle(HttpHandle handle);
 
 // The client's last error code.
 int http_last_error();
+
+// The status the server itself gave the last answer to request: 304 for a list not modified,
+// which http_status reports as the 200 it stands for.
+uint32_t http_wire_status(HttpHandle request);
+// The validators kept for the next request ("ETag ..., Last-Modified ..."), "none" when none;
+// cut to size.
+void http_kept_validators(char* text, uint32_t size);

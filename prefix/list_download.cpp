@@ -104,6 +104,10 @@ bool is_list_body(const char* buffer, uint32_t received, uint32_t status)
 
 } // namespace
 
+uint32_t list_answer_status;
+uint32_t list_answer_bytes;
+std::time_t list_last_full_answer;
+
 char* fetch_list_text()
 {
 	uint32_t capacity = LIST_FIRST_CAPACITY;
@@ -130,6 +134,10 @@ char* fetch_list_text()
 	bool read = read_body(hr, sent, &buffer, &capacity, &received);
 	// The status is asked only of a body read to its end.
 	uint32_t status = read ? http_status(hr) : 0;
+	list_answer_status = read ? http_wire_status(hr) : 0;
+	list_answer_bytes = received;
+	if (read && list_answer_status == 200)
+		list_last_full_answer = std::time(nullptr);
 	close_all(hi, hc, hr);
 	if (!read || !is_list_body(buffer, received, status)) {
 		std::free(buffer);

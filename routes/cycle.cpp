@@ -12,10 +12,13 @@
 
 int update_routes()
 {
+	route_changes_made = 0;
+	route_changes_failed = 0;
 	if (!load_prefix_list())
 		return 1;
 	if (!fetch_route_snapshot(&route_snapshot))
 		return 1;
+	count_routes_of_ours();
 	AddressSnapshot addresses{};
 	bool resolved = fetch_address_snapshot(&addresses) && resolve_gateways(&addresses, &route_snapshot);
 	release_address_snapshot(&addresses);
@@ -44,6 +47,11 @@ int update_routes()
 		sweep_routes();
 	}
 	release_route_snapshot(&route_snapshot);
+	// Every change that could be applied was; a refused one still fails the cycle.
+	if (route_changes_failed != 0) {
+		log_write("%u of %u route changes failed\n", route_changes_failed, route_changes_made);
+		return 1;
+	}
 	return resolved ? 0 : 1;
 }
 

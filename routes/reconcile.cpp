@@ -17,6 +17,27 @@ struct ChangeQueue {
 
 static ChangeQueue queue;
 
+uint32_t route_changes_made;
+uint32_t route_changes_failed;
+uint32_t routes_of_ours;
+
+void count_routes_of_ours()
+{
+	routes_of_ours = 0;
+	for (uint32_t i = 0; i < route_snapshot.count; i++)
+		if (route_snapshot.rows[i].proto == ROUTE_PROTO_NETMGMT)
+			routes_of_ours++;
+}
+
+// A change applied: a created route is ours, a deleted one was, a re-pointed one is ours from then on.
+static void follow_routes_of_ours(RouteChange change, const RouteRow* row)
+{
+	if (change == ROUTE_CREATE || (change == ROUTE_REWRITE && row->proto != ROUTE_PROTO_NETMGMT))
+		routes_of_ours++;
+	else if (change == ROUTE_DELETE && routes_of_ours > 0)
+		routes_of_ours--;
+}
+
 // Each change's line starts with the operation character of its kind, indexed by RouteChange.
 static constexpr char CHANGE_OPS[] = {'+', '*', '-'};
 
@@ -36,8 +57,14 @@ void apply_route_changes()
 	if (queue.count == 0)
 		return;
 	routing_apply(queue.changes, queue.rows, queue.count, queue.statuses);
-	for (uint32_t i = 0; i < queue.count; i++)
+	for (uint32_t i = 0; i < queue.count; i++) {
+		if (queue.statuses[i] != 0)
+			route_changes_failed++;
+		else
+			follow_routes_of_ours(queue.changes[i], &queue.rows[i]);
 		log_route_op(queue.statuses[i], CHANGE_OPS[queue.changes[i]], &queue.rows[i]);
+	}
+	route_changes_made += queue.count;
 	queue.count = 0;
 }
 
@@ -57,18 +84,27 @@ static bool fixed_row(const RouteRow* row)
 	return row->type == ROUTE_TYPE_OTHER || row->proto == ROUTE_PROTO_LOCAL;
 }
 
+// The metric of the routes we create; another's row above it does not shadow ours.
+static constexpr uint32_t OUR_METRIC = 1;
+
+// Another's row above our metric is a backup: never taken, so ours is created beside it.
+static constexpr uint32_t BACKUP_RANK = 4;
+
 // Of the rows with one destination and mask, a block takes the one of lowest rank: one already
-// on the wanted interface, then one of ours, then a fixed one, and only then another's, so that
-// an administrator's backup route beside ours is never rewritten into ours.
+// on the wanted interface, then one of ours, then a fixed one, and only then another's that
+// would shadow ours, so that an administrator's backup route is never rewritten into ours.
 static uint32_t rank(const RouteRow* row, uint32_t if_index)
 {
 	if (row->if_index == if_index)
 		return 0;
 	if (row->proto == ROUTE_PROTO_NETMGMT)
 		return 1;
-	return fixed_row(row) ? 2 : 3;
+	if (fixed_row(row))
+		return 2;
+	return row->metric1 <= OUR_METRIC ? 3 : BACKUP_RANK;
 }
 
+// The row the block takes, or null when only backups have its destination and mask.
 static RouteRow* preferred_row(uint32_t found, uint32_t if_index)
 {
 	RouteRow* rows = route_snapshot.rows;
@@ -81,7 +117,7 @@ static RouteRow* preferred_row(uint32_t found, uint32_t if_index)
 	for (uint32_t i = first + 1; i < end; i++)
 		if (rank(&rows[i], if_index) < rank(best, if_index))
 			best = &rows[i];
-	return best;
+	return rank(best, if_index) == BACKUP_RANK ? nullptr : best;
 }
 
 void ensure_route(const PrefixNode* block, uint32_t if_index, uint32_t next_hop)
@@ -104,6 +140,8 @@ void ensure_route(const PrefixNode* block, uint32_t if_index, uint32_t next_hop)
 			lo = mid + 1;
 		} else {
 			row = preferred_row(mid, if_index);
+			if (!row)
+				break;
 			row->age = MARK_KEEP;
 			if (row->if_index != if_index && !fixed_row(row)) {
 				if (control_word_has(CW_SHOW_CHANGES)) {

@@ -6,6 +6,15 @@
 #include "platform/routing.h"
 #include "prefix/prefix_list.h"
 
+// The changes applied since the counts were last set to 0, and how many of them were refused.
+extern uint32_t route_changes_made;
+extern uint32_t route_changes_failed;
+// Our routes in the table: set from a fresh snapshot, followed through every change applied.
+extern uint32_t routes_of_ours;
+
+// Sets routes_of_ours from the cycle's snapshot.
+void count_routes_of_ours();
+
 // Makes block routed through if_index via next_hop: marks its row in the cycle's snapshot, or
 // queues the route's creation.
 void ensure_route(const PrefixNode* block, uint32_t if_index, uint32_t next_hop);

@@ -19,10 +19,12 @@
 	"Updating route table\nBad LANX gateway specified: (none)\nBad WORLD gateway specified: (none)\nUpdated "      \
 	"route table unsuccessfully\n> wait 5000\n"
 #define HUNG_UP "> dial Link\n> status 7\n> hangup 7\nRasGetConnectStatus(^): "
-const char usage[] = "LanxRoute version 1.1\nUsage: lanxroute [--verbose|--changes] [@<list url>] <lanx gateway> "
-		     "<world gateway> [<ras connection name>]\n\n"
-		     "  or   lanxroute  --verbose|--changes changes the flags of the running copy of lanxroute\n  or   "
-		     "lanxroute  --exit asks the running copy of lanxroute to exit.\n";
+const char usage[] =
+	"LanxRoute version 1.1\nUsage: lanxroute [--verbose|--changes] [@<list url>] <lanx gateway> "
+	"<world gateway> [<ras connection name>]\n\n"
+	"  or   lanxroute  --verbose|--changes changes the flags of the running copy of lanxroute\n  or   "
+	"lanxroute  --exit asks the running copy of lanxroute to exit.\n  or   lanxroute  --status shows what "
+	"the running copy of lanxroute is doing.\n";
 const char running[] = "LanxRoute is already running.\n";
 const FakeDial busy = {.dial = 678, .handle = 0}, up5 = {.handle = 5}, up6 = {.handle = 6};
 const Fake later = {.existed = true, .word = 0x7F}; // a running copy's flags, its exit request among them
@@ -55,6 +57,7 @@ struct Outcome {
 	int pair = 0, entry = 0; // the arguments the gateways (pair, pair + 1) and the entry name point at; 0: none
 	std::string timeline = "> returned 1\n";
 	const char* list = "list.lanx.example /zo-list.txt";
+	const char* out = "";
 };
 
 // One row: entry_point over the words of args after the program's name, in a fresh process under script.
@@ -67,7 +70,9 @@ void expect_line(const char* what, const char* args, const Outcome& want, const 
 	for (char* word = std::strtok(std::strcat(words, args), " "); word; word = std::strtok(nullptr, " "))
 		argv.push_back(word);
 	testing::internal::CaptureStderr();
+	testing::internal::CaptureStdout();
 	EXPECT_EQ(finish(entry_point(static_cast<int>(argv.size()), argv.data())), want.timeline);
+	EXPECT_EQ(testing::internal::GetCapturedStdout(), want.out);
 	EXPECT_EQ(testing::internal::GetCapturedStderr(), want.err);
 	EXPECT_EQ(fake.word, want.word);
 	EXPECT_EQ(lanx_gateway_text, want.pair ? argv[want.pair] : nullptr);
@@ -93,12 +98,20 @@ TEST(CommandLine, ToARunningCopy)
 	expect_line("a list url: http:/ is a host", "@http:/x/y", {.list = "http: /x/y"});
 	expect_line("a list url: https:// stays with the host", "@https://h/p", {.list = "https://h /p"});
 	expect_line("a list url without a path", "@http://host", {.err = "Invalid list url http://host.\n"});
+	const Outcome asked = {.err = "", .word = 0x7F, .timeline = "> returned 0\n", .out = usage};
+	expect_line("--help answers before any option reaches the word", "--changes --help", asked);
+	expect_line("-h is --help", "-h 1.0.0.1 1.0.0.2", asked);
+	expect_line("--version: the version line", "--version",
+		    {.err = "", .word = 0x7F, .timeline = "> returned 0\n", .out = "LanxRoute version 1.1\n"});
 }
 
 TEST(CommandLine, WithoutARunningCopy)
 {
 	const ScopedTempDir dir; // where a copy run here opens its log
 	expect_line("no argument: the usage, the word untouched", "", {.err = usage, .word = 0x7F}, {.word = 0x7F});
+	expect_line("--status with no copy running: 3", "--status",
+		    {.err = "", .word = 0x7F, .timeline = "> returned 3\n", .out = "LanxRoute is not running.\n"},
+		    {.word = 0x7F});
 	expect_line("the shared word cannot be opened", "--exit",
 		    {.err = "Cannot determine whether LanxRoute is already running (error code 5)\n"},
 		    {.open_error = 5});

@@ -15,17 +15,18 @@
 #define BAD_LANX "Bad LANX gateway specified: 10.0.0.1\n"
 #define LOADING "Loading subnet list from http://list.lanx.example/zo-list.txt\n  handles hi=1, hc=2, hr=3\n"
 #define LEN_C "  len=c\n"
-#define REPOINTED "i10.1.0.0/255.255.0.0[3]: 2\n*10.1.0.0/255.255.0.0[2]: 5\n"
+#define REPOINTED "i10.1.0.0/255.255.0.0[3]: 2\n*10.1.0.0/255.255.0.0[2]: 5\n1 of 1 route changes failed\n"
 
 constexpr uint32_t LANX_IF = 2, WORLD_IF = 3, OTHER_IF = 0x1a;
 constexpr uint32_t INDIRECT = ROUTE_TYPE_INDIRECT, DIRECT = ROUTE_TYPE_DIRECT, MULTIPATH = ROUTE_TYPE_OTHER;
 constexpr uint32_t OURS = ROUTE_PROTO_NETMGMT, OTHER = ROUTE_PROTO_OTHER, LOCAL = ROUTE_PROTO_LOCAL;
 
-// A fetched row, ours and indirect unless told otherwise: the sweep may delete it.
-RouteRow route(uint32_t dest, int32_t length, uint32_t if_index, uint32_t type = INDIRECT, uint32_t proto = OURS)
+// A fetched row, ours, indirect and of metric 0 unless told otherwise: the sweep may delete it.
+RouteRow route(uint32_t dest, int32_t length, uint32_t if_index, uint32_t type = INDIRECT, uint32_t proto = OURS,
+	       uint32_t metric = 0)
 {
 	const uint32_t mask = host_to_net(block_mask(length));
-	return {host_to_net(dest), mask, 0, 0, if_index, type, proto, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+	return {host_to_net(dest), mask, 0, 0, if_index, type, proto, 0, 0, metric, 0, 0, 0, 0, 0, 0};
 }
 
 // The subnets of the two gateways' links.
@@ -76,7 +77,8 @@ TEST(Gateways, ResolvedAfreshWithTheHostRouteFallback)
 
 // One row: a whole cycle over list with routes fetched in search order, the fake's fetch failing at
 // step of table ('r' or 'a', or 'l': the list is refused; 'g': no address on either subnet). The log
-// after the download's handles line up to the result line, the changes in their batches (creations
+// after the download's handles line up to the result line (unsuccessful also after a count of failed
+// changes), the changes in their batches (creations
 // answered first), every block given back, the first change a creation of a direct row of ours,
 // of no age limit, of metric 1.
 void expect_cycle(const char* what, const std::vector<RouteRow>& routes, const char* ops, const std::string& log,
@@ -92,9 +94,10 @@ void expect_cycle(const char* what, const std::vector<RouteRow>& routes, const c
 	fake_routing.failing = failing;
 	fake_routing.fail_step = step;
 	fake_routing.statuses = {5, 0, 6, 0x1a};
-	EXPECT_EQ(run_update_cycle(), failing ? 1 : 0);
+	const bool refused = log.ends_with(" route changes failed\n");
+	EXPECT_EQ(run_update_cycle(), failing || refused ? 1 : 0);
 	EXPECT_EQ(fake_routing.ops, ops);
-	const std::string result = failing ? "unsuccessfully\n" : "successfully\n";
+	const std::string result = failing || refused ? "unsuccessfully\n" : "successfully\n";
 	EXPECT_EQ(log_text(), "Updating route table\n" LOADING + log + "Updated route table " + result);
 	EXPECT_EQ(std::pair(fake_routing.blocks_outstanding, route_snapshot.count), std::pair(0, 0u)) << "all released";
 	for (const RouteRow& r : std::span(fake_routing.rows).first(ops[0] == 'c'))
@@ -107,18 +110,24 @@ TEST(Cycle, RowsTakenByPreferenceFixedRowsKeptOursSwept)
 	const uint32_t B = ip(10, 1, 0, 0);
 	const RouteRow others = route(B, 16, OTHER_IF, INDIRECT, OTHER), ours_world = route(B, 16, WORLD_IF);
 	expect_cycle("the wanted link's row before ours", {others, ours_world, route(B, 16, LANX_IF, INDIRECT, OTHER)},
-		     "d|", LEN_C "-10.1.0.0/255.255.0.0[3]: 5\n");
+		     "d|", LEN_C "-10.1.0.0/255.255.0.0[3]: 5\n1 of 1 route changes failed\n");
 	expect_cycle("ours before a fixed row and another's",
 		     {others, route(B, 16, OTHER_IF, MULTIPATH, OTHER), ours_world}, "r|", LEN_C REPOINTED);
 	expect_cycle("a kernel row before another's, kept", {others, route(B, 16, OTHER_IF, DIRECT, LOCAL)}, "", LEN_C);
 	expect_cycle("a multipath row of ours is fixed", {route(B, 16, OTHER_IF, MULTIPATH)}, "", LEN_C);
 	expect_cycle("of equals the first is taken", {ours_world, route(B, 16, OTHER_IF)}, "r|", LEN_C REPOINTED);
+	expect_cycle("another's above our metric is a backup: left, ours created beside it",
+		     {route(B, 16, WORLD_IF, INDIRECT, OTHER, 100)}, "c|",
+		     LEN_C "+10.1.0.0/255.255.0.0[2]: 5\n1 of 1 route changes failed\n");
+	expect_cycle("another's at our metric would shadow ours: re-pointed",
+		     {route(B, 16, WORLD_IF, INDIRECT, OTHER, 1)}, "r|", LEN_C REPOINTED);
 	expect_cycle("the sweep deletes our indirect rows on both links after the creation, no other",
 		     {route(0, 8, LANX_IF), route(ip(10, 9, 0, 0), 16, LANX_IF), route(ip(10, 9, 0, 1), 32, LANX_IF),
 		      route(ip(10, 10, 0, 0), 16, WORLD_IF), route(ip(10, 11, 0, 0), 16, LANX_IF, DIRECT),
 		      route(ip(10, 12, 0, 0), 16, LANX_IF, INDIRECT, OTHER), route(ip(10, 13, 0, 0), 16, OTHER_IF)},
 		     "cdd|",
-		     LEN_C "+10.1.0.0/255.255.0.0[2]: 5\n-10.9.0.0/255.255.0.0[2]: 0\n-10.10.0.0/255.255.0.0[3]: 6\n");
+		     LEN_C "+10.1.0.0/255.255.0.0[2]: 5\n-10.9.0.0/255.255.0.0[2]: 0\n-10.10.0.0/255.255.0.0[3]: 6\n"
+			   "2 of 3 route changes failed\n");
 }
 
 TEST(Cycle, AllLinesOneOfAnotherKindAppliesTheQueuedFirst)
@@ -131,11 +140,12 @@ TEST(Cycle, AllLinesOneOfAnotherKindAppliesTheQueuedFirst)
 		     "~10.1.0.0/255.255.0.0[1a]: 0\n~10.8.0.0/255.255.0.0[3]: "
 		     "0\nU0005000a/24\n+10.0.5.0/255.255.255.0[2]: 5\n"
 		     "U0000010a/16\ni10.1.0.0/255.255.0.0[1a]: 2\nU0001020a/24\n+10.2.1.0/255.255.255.0[2]: 0\n"
-		     "*10.1.0.0/255.255.0.0[2]: 6\n-10.8.0.0/255.255.0.0[3]: 1a\n",
+		     "*10.1.0.0/255.255.0.0[2]: 6\n-10.8.0.0/255.255.0.0[3]: 1a\n3 of 4 route changes failed\n",
 		     CW_DUMP_LIST | CW_SHOW_CHANGES | CW_SHOW_LISTED | CW_DUMP_ROUTES | CW_SHOW_INTERFACES,
 		     "10.0.5.0/24\n10.1.0.0/16\n10.2.1.0/24\n");
 	expect_cycle("aggregated: the gap inside goes to the world", {}, "cc|",
-		     "  len=24\n+10.0.1.128/255.255.255.128[3]: 5\n+10.0.0.0/255.255.252.0[2]: 0\n",
+		     "  len=24\n+10.0.1.128/255.255.255.128[3]: 5\n+10.0.0.0/255.255.252.0[2]: 0\n1 of 2 route changes "
+		     "failed\n",
 		     CW_AGGREGATE | CW_SHOW_CHANGES, "10.0.0.0/24\n10.0.1.0/25\n10.0.2.0/23\n");
 }
 

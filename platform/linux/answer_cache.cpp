@@ -98,3 +98,15 @@ const char* kept_body(const char* url, size_t* size)
 	// An empty answer was received into no block at all.
 	return kept.body != nullptr ? kept.body : "";
 }
+
+void kept_validators(char* text, size_t size)
+{
+	if (kept.etag != nullptr && kept.last_modified != nullptr)
+		std::snprintf(text, size, "ETag %s, Last-Modified %s", kept.etag, kept.last_modified);
+	else if (kept.etag != nullptr)
+		std::snprintf(text, size, "ETag %s", kept.etag);
+	else if (kept.last_modified != nullptr)
+		std::snprintf(text, size, "Last-Modified %s", kept.last_modified);
+	else
+		std::snprintf(text, size, "none");
+}

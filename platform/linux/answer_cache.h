@@ -14,3 +14,5 @@ curl_slist* answer_conditions(curl_slist* headers, const char* url);
 void keep_answer(CURL* easy, const char* url, char* body, size_t size);
 // The kept body for url, with its size, valid until the next answer is kept; null when none is.
 const char* kept_body(const char* url, size_t* size);
+// The kept validators as "ETag x, Last-Modified y" (either alone), "none" when none; cut to size.
+void kept_validators(char* text, size_t size);

@@ -7,6 +7,7 @@
 
 #include <curl/curl.h>
 
+#include "platform/linux/answer_cache.h"
 #include "platform/linux/http_transfer.h"
 
 namespace {
@@ -204,4 +205,17 @@ void http_close_handle(HttpHandle handle)
 int http_last_error()
 {
 	return last_error;
+}
+
+uint32_t http_wire_status(HttpHandle request)
+{
+	HttpObject* o = object_of(request, HttpKind::request);
+	if (o != nullptr && o->transfer.replayed)
+		return 304;
+	return http_status(request);
+}
+
+void http_kept_validators(char* text, uint32_t size)
+{
+	kept_validators(text, size);
 }

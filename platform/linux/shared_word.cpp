@@ -145,3 +145,50 @@ uint32_t* shared_word_map(int* error)
 	}
 	return static_cast<uint32_t*>(view);
 }
+
+bool shared_word_running()
+{
+	int fd = open(word_path(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+	if (fd < 0)
+		return false;
+	// Every copy keeps a read lock: a write lock would conflict with it.
+	struct flock fl;
+	std::memset(&fl, 0, sizeof fl);
+	fl.l_type = F_WRLCK;
+	fl.l_whence = SEEK_SET;
+	bool held = fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+	close(fd);
+	return held;
+}
+
+// The status file is the word's name with ".status", in the word's folder.
+static void status_path(char* path, size_t size, const char* suffix)
+{
+	std::snprintf(path, size, "%s.status%s", word_path(), suffix);
+}
+
+bool shared_word_publish_status(const char* text)
+{
+	char temporary[256], path[256];
+	status_path(temporary, sizeof temporary, ".new");
+	status_path(path, sizeof path, "");
+	// A name someone else planted is neither followed nor written.
+	unlink(temporary);
+	int fd = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+	if (fd < 0)
+		return false;
+	size_t length = std::strlen(text);
+	bool written = write(fd, text, length) == static_cast<ssize_t>(length);
+	close(fd);
+	if (written && rename(temporary, path) == 0)
+		return true;
+	unlink(temporary);
+	return false;
+}
+
+std::FILE* shared_word_open_status()
+{
+	char path[256];
+	status_path(path, sizeof path, "");
+	return std::fopen(path, "re");
+}

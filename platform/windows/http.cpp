@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -170,4 +171,15 @@ void http_close_handle(HttpHandle handle)
 int http_last_error()
 {
 	return static_cast<int>(GetLastError());
+}
+
+// Every request is unconditional here: the status is the server's own, and nothing is kept.
+uint32_t http_wire_status(HttpHandle request)
+{
+	return http_status(request);
+}
+
+void http_kept_validators(char* text, uint32_t size)
+{
+	std::snprintf(text, size, "none");
 }

@@ -1,5 +1,7 @@
 #include "platform/shared_word.h"
 
+#include <cstdio>
+#include <cstring>
 #include <windows.h>
 
 #include "platform/windows/shared_word_handle.h"
@@ -36,4 +38,51 @@ void shared_word_close()
 		CloseHandle(section);
 		section = NULL;
 	}
+}
+
+bool shared_word_running()
+{
+	HANDLE open = OpenFileMappingA(FILE_MAP_READ, FALSE, "Global\\LanxRouteShmem");
+	if (open == NULL)
+		open = OpenFileMappingA(FILE_MAP_READ, FALSE, "LanxRouteShmem");
+	if (open == NULL)
+		return false;
+	CloseHandle(open);
+	return true;
+}
+
+// The status file is "lanxroute.status" beside the program file, so that a command from any folder
+// finds it; suffix names the temporary beside it.
+static bool status_path(char* path, DWORD size, const char* suffix)
+{
+	DWORD length = GetModuleFileNameA(GetModuleHandleA(NULL), path, size);
+	if (length == 0 || length >= size)
+		return false;
+	char* slash = std::strrchr(path, '\\');
+	char* name = slash != nullptr ? slash + 1 : path;
+	int room = static_cast<int>(size - static_cast<DWORD>(name - path));
+	int written = std::snprintf(name, static_cast<size_t>(room), "lanxroute.status%s", suffix);
+	return written > 0 && written < room;
+}
+
+bool shared_word_publish_status(const char* text)
+{
+	char temporary[MAX_PATH + 32], path[MAX_PATH + 32];
+	if (!status_path(temporary, sizeof temporary, ".new") || !status_path(path, sizeof path, ""))
+		return false;
+	std::FILE* file = std::fopen(temporary, "wb");
+	if (file == nullptr)
+		return false;
+	bool written = std::fputs(text, file) >= 0;
+	written = std::fclose(file) == 0 && written;
+	if (written && MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING))
+		return true;
+	DeleteFileA(temporary);
+	return false;
+}
+
+std::FILE* shared_word_open_status()
+{
+	char path[MAX_PATH + 32];
+	return status_path(path, sizeof path, "") ? std::fopen(path, "rb") : nullptr;
 }

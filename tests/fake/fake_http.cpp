@@ -1,5 +1,7 @@
 #include "tests/fake/fake_http.h"
 
+#include <cstdio>
+
 uint32_t fake_http_status = 200;
 std::vector<FakeHttpPiece> fake_http_pieces;
 std::string fake_http_calls;
@@ -64,6 +66,16 @@ bool http_read(HttpHandle, void* buffer, uint32_t count, uint32_t* delivered)
 uint32_t http_status(HttpHandle)
 {
 	return fake_http_status;
+}
+
+uint32_t http_wire_status(HttpHandle)
+{
+	return fake_http_status;
+}
+
+void http_kept_validators(char* text, uint32_t size)
+{
+	std::snprintf(text, size, "none");
 }
 
 void http_close_handle(HttpHandle handle)
