@@ -50,7 +50,8 @@ ip route add unreachable 10.56.0.0/16
 ip route add 10.58.0.0/16 nexthop via 10.0.0.1 nexthop via 192.0.2.1
 kept=$(others)
 # Stale routes of ours on both gateways' links; between them one through a nexthop object, which a
-# delete naming its gateway and link does not match: the kernel refuses that change (ESRCH) alone.
+# delete naming its gateway and link does not match: the kernel refuses that change (ESRCH) alone,
+# and the cycle is unsuccessful for it.
 ip route add 10.60.0.0/16 via 10.0.0.1 proto 76 metric 1
 ip nexthop add id 1 via 10.0.0.1 dev lanx0
 ip route add 10.60.128.0/17 nhid 1 proto 76 metric 1
@@ -60,12 +61,13 @@ ip route add 10.61.0.0/16 via 192.0.2.1 proto 76 metric 1
 list list.txt 10.1.0.0/16 10.2.3.0/24 10.55.0.0/16 10.56.0.0/16 10.58.0.0/16 192.0.2.0/24
 cycle -10 list.txt
 ip nexthop del id 1
-check "first cycle" 0 "+10.1.0.0/255.255.0.0[$L]: 0
+check "first cycle" 1 "+10.1.0.0/255.255.0.0[$L]: 0
 +10.2.3.0/255.255.255.0[$L]: 0
 -10.60.0.0/255.255.0.0[$L]: 0
 -10.60.128.0/255.255.128.0[$L]: 3
 -10.61.0.0/255.255.0.0[$W]: 0
-Updated route table successfully" "10.1.0.0/16 10.0.0.1 lanx0
+1 of 5 route changes failed
+Updated route table unsuccessfully" "10.1.0.0/16 10.0.0.1 lanx0
 10.2.3.0/24 10.0.0.1 lanx0"
 
 # A changed list: a new block, a block gone, and a route of ours on the world link re-pointed.
@@ -110,3 +112,26 @@ LD_PRELOAD=$work/small_sndbuf.so cycle -10 many.txt
 expect "several sends: status, changes made, last line, routes" \
     "$rc $(grep -c ': 0$' <<<"$out") $(tail -n 1 <<<"$out") $(ours | grep -c '^10\.9\.')" \
     "0 105 Updated route table successfully 100"
+
+# The Lanx link down takes our routes with it; the kernel refuses their creation (ENETUNREACH), and
+# the cycle says so.
+ip link set lanx0 down
+cycle -10 list.txt
+expect "Lanx link down: status, lines" "$rc $out" "1 +10.1.0.0/255.255.0.0[$L]: 65
++10.3.0.0/255.255.0.0[$L]: 65
++10.4.0.0/255.255.0.0[$L]: 65
+3 of 3 route changes failed
+Updated route table unsuccessfully"
+
+# An administrator's backup via the world gateway at metric 100 stays as it is: ours is made beside
+# it, also after ours was deleted by hand.
+ip link set lanx0 up
+ip route add 10.1.0.0/16 via 192.0.2.1 metric 100
+cycle -10 list.txt
+ip route del 10.1.0.0/16 via 10.0.0.1 proto 76
+cycle -10 list.txt
+expect "backup: status, lines, rows" "$rc $out
+$(ip -4 route show exact 10.1.0.0/16)" "0 +10.1.0.0/255.255.0.0[$L]: 0
+Updated route table successfully
+10.1.0.0/16 via 10.0.0.1 dev lanx0 proto 76 metric 1 
+10.1.0.0/16 via 192.0.2.1 dev world0 metric 100 "
