@@ -84,6 +84,21 @@ wait_for 15 has "+10.2.0.0/255.255.0.0[$(ifx lanx0)]: 0" || fail "no change line
 wait_for 15 via_lanx 10.1.0.0/16 10.2.0.0/16 198.18.0.0/15 || fail "listed routes: $(ip -4 route)"
 fds=$(ls /proc/"$pid"/fd | wc -l)
 
+# --help and --status ask without touching the word; the status shows the cycle of an unchanged list.
+word() { od -An -tx4 /run/LanxRouteShmem | tr -d ' '; }
+lanx --help
+expect "--help: status, first line, word" "${got%%$'\n'*} $(word)" "0:LanxRoute version 1.1 00000010"
+wait_for 15 eval '"$LANX_BIN" --status | grep -q "^last download: 304"' || fail "no 304 in the status"
+lanx --status
+expect "--status" "$(sed -E 's/[0-9-]{10} [0-9:]{8} UTC/T/g; s/[0-9]+ (ms|bytes)/N \1/g' <<<"$got")" "0:flags: 0x10
+lanx gateway: 10.0.0.1 interface $((0x$(ifx lanx0)))
+world gateway: 192.0.2.1 interface $((0x$(ifx world0)))
+routes of ours: 3
+last cycle: T, N ms, successful, 0 of 0 route changes failed
+last download: 304, N bytes, validators ETag \"$(sha1sum <www/list.txt | cut -c1-40)\", last 200 at T
+dial-up link: none"
+expect "the word after --status" "$(word)" 00000010
+
 # The point-to-point Lanx link made anew under another index: the routes follow it.
 ip link del lanx0
 link lanx0 10.0.0.2 peer 10.0.0.1
@@ -96,6 +111,8 @@ lanx --exit
 expect "--exit" "$got" "1:"
 wait_for 10 eval '[ -z "$(copies)" ]' || fail "the copy did not end"
 expect "the last log line" "$(tail -n 1 lanxroute.log)" "Exiting"
+lanx --status
+expect "--status with no copy" "$got" "3:LanxRoute is not running."
 
 # Signals to a copy in the foreground, over a list that compresses.
 awk 'BEGIN { for (i = 1; i < 400; i += 2) printf "10.%d.%d.0/24\n", i / 256, i % 256 }' >www/list.txt
@@ -112,9 +129,17 @@ stop() {
 	    "0 1 Exiting "
 }
 
-start
+# Under a service manager's abstract notify socket the copy reports ready, then its status, then that
+# it is alive.
+python3 -c 'import socket; s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM); s.bind("\0lanx-notify")
+while True: open("notices", "a").write(s.recv(4096).decode() + "\n")' &
+wait_for 10 grep -q '@lanx-notify$' /proc/net/unix || fail "no notify socket"
+NOTIFY_SOCKET=@lanx-notify WATCHDOG_USEC=300000000 start
 wait_for 15 eval '[ "$(grep -cs "^Updated route table successfully" lanxroute.log)" = 2 ]' ||
     fail "two cycles: $(cat lanxroute.log)"
+expect "notices" "$(head -n 3 notices)" "READY=1
+STATUS=200 routes of ours, cycle successful, 0 of 203 route changes failed, list 200
+WATCHDOG=1"
 expect "the list's answers" "$(cut -c1-3 served)" $'200\n304'
 [ "$(head -n 1 served | cut -d' ' -f2)" -lt "$(wc -c <www/list.txt)" ] ||
     fail "the list was not compressed: $(cat served)"
