@@ -33,8 +33,10 @@ static int fits(const void* t, PULONG size, ULONG need)
 	return ok;
 }
 
-/* 192.0.2.0 with three masks, the shortest first (a static route), among the others out of order. */
-static const DWORD rows[6][6] = {
+/* 192.0.2.0 with three masks, the shortest first (a static route), among the others out of order;
+ * 198.51.100.0/24 of network management on the world link. */
+static const DWORD rows[7][6] = {
+	{A(198, 51, 100, 0), A(255, 255, 255, 0), A(10, 2, 0, 1), 5, 4, 3},
 	{A(192, 0, 2, 0), A(255, 255, 255, 0), A(10, 2, 0, 1), 5, 4, MIB_IPPROTO_NT_STATIC},
 	{A(10, 2, 0, 0), A(255, 255, 255, 0), 0, 5, 3, 3},
 	{0, 0, A(10, 2, 0, 1), 5, 4, 3},
@@ -46,10 +48,10 @@ static const DWORD rows[6][6] = {
 __declspec(dllexport) DWORD WINAPI GetIpForwardTable(PMIB_IPFORWARDTABLE t, PULONG size, BOOL order)
 {
 	(void)order;
-	if (!fits(t, size, sizeof *t + 5 * sizeof t->table[0]))
+	if (!fits(t, size, sizeof *t + 6 * sizeof t->table[0]))
 		return ERROR_INSUFFICIENT_BUFFER;
-	t->dwNumEntries = 6;
-	for (int i = 0; i < 6; i++) {
+	t->dwNumEntries = 7;
+	for (int i = 0; i < 7; i++) {
 		MIB_IPFORWARDROW* r = memset(&t->table[i], 0, sizeof t->table[i]);
 		r->dwForwardDest = rows[i][0], r->dwForwardMask = rows[i][1], r->dwForwardNextHop = rows[i][2];
 		r->dwForwardIfIndex = rows[i][3], r->dwForwardType = rows[i][4], r->dwForwardProto = rows[i][5];

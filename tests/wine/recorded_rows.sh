@@ -2,17 +2,20 @@
 # The Windows routing layer's calls for one cycle, against a stand-in IP Helper (iphlpapi_recorder.c)
 # that serves its forwarding rows out of order and refuses a metric below the interface's or a
 # created row not of network management: the search after the sort, the retry above the interface
-# metric, a rewrite made as a network-management create and then the delete of the row as fetched.
+# metric, another's static row above our metric left as a backup with ours created beside it, a
+# rewrite made as a network-management create and then the delete of the row as fetched.
 #
 #   stand-in tables: 10.1.0.2/24 on interface 3, 10.2.0.2/24 on 5; default via 10.2.0.1;
-#     192.0.2.0/24 via 10.2.0.1 on 5 (static), 192.0.2.0/25 and /26 via 10.1.0.1 on 3
-#   list (127.0.0.1:80): 10.0.0.0/8, 11.0.0.0/8      static file: 192.0.2.0/24, 203.0.113.0/25
+#     192.0.2.0/24 via 10.2.0.1 on 5 (static), 192.0.2.0/25 and /26 via 10.1.0.1 on 3,
+#     198.51.100.0/24 via 10.2.0.1 on 5 (network management)
+#   list (127.0.0.1:80): 10.0.0.0/8, 11.0.0.0/8
+#   static file: 192.0.2.0/24, 198.51.100.0/24, 203.0.113.0/25
 source "$(dirname "$0")/lib.sh"
 
 x86_64-w64-mingw32-gcc-posix -Wall -Werror -shared -o "$run/iphlpapi.dll" "$(dirname "$0")/iphlpapi_recorder.c"
 mkdir "$work/www" && printf '10.0.0.0/8\n11.0.0.0/8\n' >"$work/www/list.txt"
 python3 -m http.server 80 --bind 127.0.0.1 --directory "$work/www" >/dev/null 2>&1 &
-printf '192.0.2.0/24\n203.0.113.0/25\n' >"$run/lanxroute.static"
+printf '192.0.2.0/24\n198.51.100.0/24\n203.0.113.0/25\n' >"$run/lanxroute.static"
 
 (cd "$run" && WINEDLLOVERRIDES=iphlpapi=n,b exec wine lanxroute.exe --changes @127.0.0.1/list.txt \
 	10.1.0.1 10.2.0.1 --no-fork) >/dev/null 2>&1 &
@@ -26,16 +29,20 @@ expect "calls to IP Helper" "$(tr -d '\r' <"$run/iphlpapi.calls")" \
     "create 10.0.0.0/254.0.0.0 via 10.1.0.1 if 3 $c metric 1: 160
 interface 3
 create 10.0.0.0/254.0.0.0 via 10.1.0.1 if 3 $c metric 26: 0
+create 192.0.2.0/255.255.255.0 via 10.1.0.1 if 3 $c metric 1: 160
+interface 3
+create 192.0.2.0/255.255.255.0 via 10.1.0.1 if 3 $c metric 26: 0
 create 203.0.113.0/255.255.255.128 via 10.1.0.1 if 3 $c metric 1: 160
 interface 3
 create 203.0.113.0/255.255.255.128 via 10.1.0.1 if 3 $c metric 26: 0
 delete 192.0.2.0/255.255.255.192 via 10.1.0.1 if 3 type 4 proto 3 metric 30: 0
 delete 192.0.2.0/255.255.255.128 via 10.1.0.1 if 3 type 4 proto 3 metric 30: 0
-create 192.0.2.0/255.255.255.0 via 10.1.0.1 if 3 type 4 proto 3 metric 30: 0
-delete 192.0.2.0/255.255.255.0 via 10.2.0.1 if 5 type 4 proto 10006 metric 30: 0"
+create 198.51.100.0/255.255.255.0 via 10.1.0.1 if 3 type 4 proto 3 metric 30: 0
+delete 198.51.100.0/255.255.255.0 via 10.2.0.1 if 5 type 4 proto 3 metric 30: 0"
 expect "route lines" "$(log | grep -E '^[-+i*][0-9]')" "+10.0.0.0/254.0.0.0[3]: 0
-i192.0.2.0/255.255.255.0[5]: 3
++192.0.2.0/255.255.255.0[3]: 0
+i198.51.100.0/255.255.255.0[5]: 3
 +203.0.113.0/255.255.255.128[3]: 0
 -192.0.2.0/255.255.255.192[3]: 0
 -192.0.2.0/255.255.255.128[3]: 0
-*192.0.2.0/255.255.255.0[3]: 0"
+*198.51.100.0/255.255.255.0[3]: 0"
