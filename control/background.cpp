@@ -69,6 +69,7 @@ int background_copy()
 		return 1;
 	}
 	held_connection = 0;
+	publish_no_cycle_yet();
 	return main_loop();
 }
 

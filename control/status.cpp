@@ -89,6 +89,13 @@ void publish_cycle_status(int result, uint32_t duration_ms, const char* link, bo
 	notify_service_manager(text);
 }
 
+static const char NO_CYCLE_YET[] = "LanxRoute is running; its first cycle has not ended yet.\n";
+
+void publish_no_cycle_yet()
+{
+	shared_word_publish_status(NO_CYCLE_YET);
+}
+
 int print_status()
 {
 	if (!shared_word_running()) {
@@ -97,7 +104,7 @@ int print_status()
 	}
 	std::FILE* file = shared_word_open_status();
 	if (file == nullptr) {
-		std::puts("LanxRoute is running; its first cycle has not ended yet.");
+		std::fputs(NO_CYCLE_YET, stdout);
 		return 0;
 	}
 	char buffer[1024];
