@@ -109,9 +109,6 @@ TEST(CommandLine, WithoutARunningCopy)
 {
 	const ScopedTempDir dir; // where a copy run here opens its log
 	expect_line("no argument: the usage, the word untouched", "", {.err = usage, .word = 0x7F}, {.word = 0x7F});
-	expect_line("--status with no copy running: 3", "--status",
-		    {.err = "", .word = 0x7F, .timeline = "> returned 3\n", .out = "LanxRoute is not running.\n"},
-		    {.word = 0x7F});
 	expect_line("the shared word cannot be opened", "--exit",
 		    {.err = "Cannot determine whether LanxRoute is already running (error code 5)\n"},
 		    {.open_error = 5});

@@ -21,8 +21,16 @@ printf '192.0.2.0/24\n198.51.100.0/24\n203.0.113.0/25\n' >"$run/lanxroute.static
 	10.1.0.1 10.2.0.1 --no-fork) >/dev/null 2>&1 &
 copy=$!
 wait_for 30 grep -qs '^Updated route table successfully' "$run/lanxroute.log" || fail "no successful cycle: $(log)"
+# --status reads what the copy published beside lanxroute.exe; on Windows every network-management row counts.
+lanx --status
+expect "--status to the copy" "$status $(tr -d '\r' <"$run/out" | head -n 4)" "0 flags: 0x10
+lanx gateway: 10.1.0.1 interface 3
+world gateway: 10.2.0.1 interface 5
+routes of ours: 7"
 lanx --exit
 wait "$copy" || fail "the copy's status"
+lanx --status
+expect "--status with no copy" "$status $(tr -d '\r' <"$run/out")" "3 LanxRoute is not running."
 
 c="type 3 proto 3"
 expect "calls to IP Helper" "$(tr -d '\r' <"$run/iphlpapi.calls")" \
