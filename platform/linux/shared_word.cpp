@@ -190,5 +190,15 @@ std::FILE* shared_word_open_status()
 {
 	char path[256];
 	status_path(path, sizeof path, "");
-	return std::fopen(path, "re");
+	int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+	if (fd < 0)
+		return nullptr;
+	// Only a file this user's copy wrote is its status.
+	struct stat st;
+	std::FILE* file = nullptr;
+	if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid())
+		file = fdopen(fd, "r");
+	if (file == nullptr)
+		close(fd);
+	return file;
 }
