@@ -36,7 +36,7 @@ else keeps using the world gateway. The service starts once the gateways are
 set in /etc/default/lanxroute.")
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "init-system-helpers (>= 1.54~)")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS logrotate)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "logrotate, iproute2")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS ppp)
 # The files under /etc are the administrator's once installed.
 # Not meant for Debian's archive, so its first upload closes no bug.
