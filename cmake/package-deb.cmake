@@ -38,10 +38,10 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "init-system-helpers (>= 1.54~)")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "logrotate, iproute2")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS ppp)
-# The files under /etc are the administrator's once installed.
 # Not meant for Debian's archive, so its first upload closes no bug.
 file(WRITE ${pkg}/overrides "lanxroute: initial-upload-closes-no-bugs\n")
 install(FILES ${pkg}/overrides DESTINATION share/lintian/overrides RENAME lanxroute)
+# The files under /etc are the administrator's once installed.
 file(WRITE ${pkg}/conffiles "/etc/default/lanxroute\n/etc/logrotate.d/lanxroute\n")
 # The maintainer scripts as Debian's systemd helpers write them.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${pkg}/conffiles ${CMAKE_SOURCE_DIR}/contrib/debian/postinst
