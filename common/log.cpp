@@ -2,6 +2,8 @@
 
 #include <cstdarg>
 
+#include "platform/files.h"
+
 FILE* log_stream;
 
 // The log is never handed to a child (pppd, a relaunched copy): "e" closes it on exec, "N"
@@ -31,6 +33,12 @@ bool log_reopen()
 	std::fclose(log_stream);
 	log_stream = reopened;
 	return true;
+}
+
+void log_follow_name()
+{
+	if (!file_still_named(log_stream, log_path))
+		log_reopen();
 }
 
 void log_write(const char* format, ...)

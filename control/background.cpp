@@ -18,11 +18,13 @@
 // The dial-up connection the copy holds, or 0.
 static DialHandle held_connection;
 
-// A rotated log is reopened at the next line the loop writes.
+// A rotated log is reopened at the next line the loop writes: on SIGHUP, or once its name is gone.
 static void follow_log_rotation()
 {
 	if (process_take_log_reopen())
 		log_reopen();
+	else
+		log_follow_name();
 }
 
 // A pass of the loop tells a watching service manager that the copy is alive.

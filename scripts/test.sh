@@ -29,5 +29,6 @@ ctest --test-dir build/linux -LE e2e -j2 --output-on-failure
 # The end-to-end tests change routing tables and run servers: one at a time, each in its own namespaces.
 # They include the wine tests of build/windows/lanxroute.exe (label wine).
 ctest --test-dir build/linux -L e2e --output-on-failure
-# The package: lintian, the manual page, an installation in a private mount namespace.
+# The package: lintian, the manual page, hardening-check, the unit's score, its maintainer scripts and copies of it run
+# in private namespaces.
 LANX_DEB=$(ls "$top"/build/linux/lanxroute_*_amd64.deb) bash tests/package.sh

@@ -1,25 +1,75 @@
 #!/bin/bash
-# The Debian package ($LANX_DEB): lintian and mandoc find no error; installed with dpkg in a private
-# mount namespace (overlays on /etc, /usr and /var, dropped at exit), its files are where they
-# belong, the unit verifies, the rotation snippet parses, and nothing is enabled or started.
+# The Debian package ($LANX_DEB), in network and mount namespaces of its own (lib.sh; overlays on
+# /etc, /usr and /var, dropped at exit): lintian and mandoc find nothing; dpkg installs it with a
+# recording systemctl in place of a booted systemd: nothing is enabled or started, an upgrade
+# restarts, a removal stops, a purge leaves nothing. The unit scores at most 2.0 and verifies with
+# its dial-up drop-in; the binary has Debian's hardening. A copy started by hand follows logrotate
+# -f; a copy in the unit's sandbox (no systemd here: remounts and setpriv, below) routes and stops.
 set -e
-fail() { echo "FAIL: $*" >&2; exit 1; }
-: "${LANX_DEB:?LANX_DEB must name the package}"
-if [ -z "${LANX_IN_NAMESPACE:-}" ]; then
-	lintian --fail-on error "$LANX_DEB"
-	mandoc -T lint -W warning "$(dirname "$0")/../doc/lanxroute.8"
-	LANX_IN_NAMESPACE=1 exec unshare --mount --propagation private -- bash "$0"
-fi
-scratch=$(mktemp -d)
-mount -t tmpfs tmpfs "$scratch"
+here=$(cd "$(dirname "$0")" && pwd)
+LANX_DEB=$(realpath "${LANX_DEB:?LANX_DEB must name the package}")
+source "$here/e2e/lib.sh"
+lintian --fail-on error,warning "$LANX_DEB"
+mandoc -T lint -W warning "$here/../doc/lanxroute.8"
 for d in etc usr var; do
-	mkdir "$scratch/$d" "$scratch/$d.work"
-	mount -t overlay overlay -o "lowerdir=/$d,upperdir=$scratch/$d,workdir=$scratch/$d.work" "/$d"
+	mkdir "$work/$d" "$work/$d.work"
+	mount -t overlay overlay -o "lowerdir=/$d,upperdir=$work/$d,workdir=$work/$d.work" "/$d"
 done
-dpkg -i "$LANX_DEB" >/dev/null
-ls -d /usr/sbin/lanxroute /lib/systemd/system/lanxroute.service /etc/default/lanxroute /etc/logrotate.d/lanxroute \
-    /usr/share/man/man8/lanxroute.8.gz /var/lib/lanxroute >/dev/null
-systemd-analyze verify lanxroute.service
-logrotate -d /etc/logrotate.d/lanxroute 2>&1 | grep -qx 'considering log /var/lib/lanxroute/lanxroute.log' ||
-    fail "the rotation snippet does not name the log"
+# A booted host to the maintainer scripts, no policy-rc.d, and a systemctl that records what it is asked.
+mkdir -p /run/systemd/system "$work/bin"
+rm -f /usr/sbin/policy-rc.d
+printf '#!/bin/sh\necho "$*" >>%s/asked\n' "$work" >"$work/bin/systemctl"
+chmod 755 "$work/bin/systemctl"
+PATH=$work/bin:$PATH dpkg -i "$LANX_DEB" >/dev/null
+ls -d /usr/sbin/lanxroute /etc/default/lanxroute /usr/share/man/man8/lanxroute.8.gz /var/lib/lanxroute >/dev/null
 [ -z "$(find /etc/systemd/system -name 'lanxroute*')" ] || fail "the unit was enabled by the installation"
+hardening-check --nocfprotection --quiet /usr/sbin/lanxroute
+systemd-analyze security --offline=true --threshold=20 lanxroute.service >/dev/null || fail "security above 2.0"
+mkdir /etc/systemd/system/lanxroute.service.d
+cp /usr/share/doc/lanxroute/examples/dialup.conf /etc/systemd/system/lanxroute.service.d/
+expect "systemd-analyze verify" "$(systemd-analyze verify lanxroute.service 2>&1)" ""
+rm -r /etc/systemd/system/lanxroute.service.d
+
+# A copy started the README's other way: its log renamed by logrotate, the next cycle writes a new one.
+link d0 10.0.0.2/24
+cd /var/lib/lanxroute
+echo 10.9.0.0/16 >lanxroute.static
+has() { grep -qx "Updating route table" lanxroute.log 2>/dev/null; }
+lanxroute @127.0.0.1/none 10.0.0.1 10.0.0.3
+wait_for 10 has || fail "no cycle by the copy started by hand"
+expect "root's folder" "$(stat -c '%a %U' /run/lanxroute)" "755 root"
+logrotate -f /etc/logrotate.d/lanxroute
+wait_for 10 has || fail "the rotated log was not opened anew"
+lanxroute --exit || true
+copies() { for p in $(ns_pids); do [ "$(readlink "/proc/$p/exe")" != /usr/sbin/lanxroute ] || echo "$p"; done; }
+wait_for 10 eval '[ -z "$(copies)" ]' || fail "the copy did not end"
+ip route flush proto 76
+
+# The unit's sandbox as far as it goes without systemd: every mount read-only but /run/lanxroute and
+# the state directory, CAP_NET_ADMIN alone, no new privileges (no system-call filter).
+mount --bind /run/lanxroute /run/lanxroute
+mount --bind /var/lib/lanxroute /var/lib/lanxroute
+unshare --mount --propagation private -- sh -c 'for m in / /etc /usr /var /run; do mount -o remount,bind,ro $m; done
+	cd /var/lib/lanxroute && exec setpriv --bounding-set=-all,+net_admin --inh-caps=-all --no-new-privs \
+	    lanxroute --no-fork @127.0.0.1/none 10.0.0.1 10.0.0.3' &
+copy=$!
+wait_for 10 eval '[ -n "$(ip route show proto 76 10.9.0.0/16)" ]' || fail "no route in the sandbox"
+kill -TERM $copy
+wait $copy || fail "the sandboxed copy ended with status $?"
+expect "the sandboxed copy's last line" "$(tail -n 1 lanxroute.log)" "Exiting"
+cd /
+umount /run/lanxroute /var/lib/lanxroute
+
+# Reinstalled (an upgrade), enabled as systemctl enable does it, removed, purged.
+PATH=$work/bin:$PATH dpkg -i "$LANX_DEB" >/dev/null
+ln -s /lib/systemd/system/lanxroute.service /etc/systemd/system/multi-user.target.wants/
+PATH=$work/bin:$PATH dpkg -r lanxroute >/dev/null
+expect "asked of systemd by install, upgrade and removal" "$(cat "$work/asked")" "--system daemon-reload
+--system daemon-reload
+try-restart lanxroute.service
+stop lanxroute.service
+--system daemon-reload
+daemon-reload"
+PATH=$work/bin:$PATH dpkg -P lanxroute >/dev/null
+expect "left by the purge" "$(ls -d /etc/default/lanxroute /var/lib/lanxroute /etc/systemd/system/*/lanxroute* \
+    2>/dev/null)" ""

@@ -20,3 +20,11 @@ std::FILE* open_regular_file(const char* name)
 		close(fd);
 	return file;
 }
+
+bool file_still_named(std::FILE* stream, const char* name)
+{
+	struct stat open_file, named;
+	if (fstat(fileno(stream), &open_file) != 0 || stat(name, &named) != 0)
+		return false;
+	return open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+}

@@ -12,10 +12,31 @@
 
 // The word lives while any copy holds a lock on it: a lock taken with
 // no wait means the word is new; every holder keeps a read lock.
-// Root keeps it where only root can create names, so no other user can plant it first.
+// Root keeps it in a folder of its own under /run, where only root can create names, so no other
+// user can plant it first; the unit's RuntimeDirectory= is that folder, the one writable place in /run.
 static const char* word_path()
 {
-	return geteuid() == 0 ? "/run/LanxRouteShmem" : "/dev/shm/LanxRouteShmem";
+	return geteuid() == 0 ? "/run/lanxroute/LanxRouteShmem" : "/dev/shm/LanxRouteShmem";
+}
+
+// 0 when root's folder exists, made now (mode 0755) or a real folder of root's that only root can
+// write, else the errno of the refusal.
+static int word_folder()
+{
+	if (geteuid() != 0)
+		return 0;
+	if (mkdir("/run/lanxroute", 0755) == 0)
+		return chmod("/run/lanxroute", 0755) == 0 ? 0 : errno;
+	if (errno != EEXIST)
+		return errno;
+	struct stat st;
+	if (lstat("/run/lanxroute", &st) != 0)
+		return errno;
+	if (!S_ISDIR(st.st_mode))
+		return ENOTDIR;
+	if (st.st_uid != 0 || (st.st_mode & (S_IWGRP | S_IWOTH)))
+		return EPERM;
+	return 0;
 }
 // Where a relaunching parent hands its locked descriptor to the child.
 static int word_fd = -1;
@@ -104,6 +125,8 @@ bool shared_word_open(bool* existed, int* error)
 	if (adopt_handed_word())
 		return true;
 
+	if ((*error = word_folder()) != 0)
+		return false;
 	int fd = open(word_path(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
 	if (fd < 0) {
 		*error = errno;

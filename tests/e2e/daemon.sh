@@ -14,7 +14,7 @@
 #   /usr/sbin/pppd   overlay: peer "up" reports READY=1 and stays, "hang" stays silent, "fail" ends
 #   /dev/shm/LanxRouteShmem  planted by the user nobody
 #   $LANX_BIN in $work --spawn--> the copy (in $work: lanxroute.log, lanxroute.static;
-#                                           its word /run/LanxRouteShmem)
+#                                           its word /run/lanxroute/LanxRouteShmem)
 set -e
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
@@ -69,7 +69,8 @@ expect "the copy's session" "$(cut -d' ' -f6 "/proc/$pid/stat")" "$pid"
 expect "the copy's descriptors 0-3 and 9" "$(readlink /proc/"$pid"/fd/{0,1,2,3,9})" "/dev/null
 /dev/null
 /dev/null
-/run/LanxRouteShmem"
+/run/lanxroute/LanxRouteShmem"
+expect "root's folder" "$(stat -c '%a %U' /run/lanxroute)" "755 root"
 expect "the planted file" "$(stat -c '%U %a' /dev/shm/LanxRouteShmem) $(cat /dev/shm/LanxRouteShmem)" "nobody 600 ABCD"
 via_lanx 10.1.0.0/16 || fail "no route of the first cycle: $(ip -4 route)"
 wait_for 15 cycles 2 || fail "no second cycle: $(cat lanxroute.log)"
