@@ -12,6 +12,8 @@
 #include <algorithm>
 
 #include "platform/linux/netlink.h"
+#include "platform/linux/route_kept.h"
+#include "platform/linux/route_message.h"
 
 // Room for the largest request: header, rtmsg and four 32-bit attributes come to 60 bytes.
 static constexpr size_t REQUEST_ROOM = 64;
@@ -166,6 +168,7 @@ void routing_apply(const RouteChange* changes, const RouteRow* rows, uint32_t co
 	if (count == 0)
 		return;
 	if (!netlink_open_change()) {
+		netlink.doubt = true;
 		std::fill(statuses, statuses + count, static_cast<uint32_t>(errno));
 		return;
 	}
@@ -183,4 +186,14 @@ void routing_apply(const RouteChange* changes, const RouteRow* rows, uint32_t co
 	per_send = std::max(per_send, 1u);
 	for (uint32_t first = 0; first < count; first += per_send)
 		send_changes(changes + first, rows + first, std::min(per_send, count - first), statuses + first);
+	// The watch socket never sees our own changes: the kept table takes the ones made; a refused
+	// one leaves the table in doubt.
+	for (uint32_t i = 0; i < count; i++) {
+		if (statuses[i] != 0)
+			netlink.doubt = true;
+		else if (changes[i] == ROUTE_DELETE)
+			kept_note(rows[i], KEPT_REMOVE);
+		else
+			kept_note(route_row_of_request(&rows[i]), KEPT_REPLACE);
+	}
 }

@@ -111,3 +111,27 @@ LD_PRELOAD=$work/small_sndbuf.so cycle -10 many.txt
 expect "several sends: status, changes made, last line, routes" \
     "$rc $(grep -c ': 0$' <<<"$out") $(tail -n 1 <<<"$out") $(ours | grep -c '^10\.9\.')" \
     "0 105 Updated route table successfully 100"
+
+# One process over five cycles: before each, the table it kept equals a dump while another program
+# adds, changes and deletes routes (one of ours among them) and a link goes down, taking its routes.
+link other0 172.16.0.2/24
+list kept.txt 10.7.0.0/16 10.8.0.0/16
+coproc kept { "$LANX_UPDATE_ONCE" --kept --cycles 5 -0 @127.0.0.1/kept.txt 10.0.0.1 192.0.2.1; }
+step() {
+	echo >&"${kept[1]}"
+	while read -r -t 30 line <&"${kept[0]}" && [ "${line#kept }" = "$line" ]; do :; done
+	expect "kept table $1" "${line##*: }" same
+}
+step "at the start"
+ip route add 172.16.5.0/24 via 172.16.0.1 proto bird
+ip route add 10.70.0.0/16 via 10.0.0.1 metric 5
+ip route del 10.8.0.0/16
+ip route change 10.50.0.0/16 via 192.0.2.1
+step "after adds, a change and a delete"
+ip route replace 172.16.5.0/24 via 172.16.0.3 proto bird
+ip route del 10.70.0.0/16 metric 5
+step "after a replace and a delete"
+ip link set other0 down
+step "after a link went down"
+ip route add 10.72.0.0/16 via 10.0.0.1 proto bird
+step "after an add"

@@ -2,6 +2,8 @@
 // update_once [--cycles N] [numeric flag like -10] [@host/path] <lanx gateway> <world gateway>
 // With --cycles, N cycles run in this one process, each followed by its result line and a line
 // "cycle C ms T", its wall time: later cycles show what a long-running copy spends.
+// --kept first (hidden): before each cycle, waits for a line on standard input, then says whether
+// the table kept between cycles equals a dump taken at once.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,10 +13,35 @@
 #include "common/log.h"
 #include "common/settings.h"
 #include "control/command_line.h"
+#include "platform/linux/netlink.h"
+#include "platform/routing.h"
 #include "routes/cycle.h"
+
+static void compare_kept()
+{
+	RouteRow *kept = nullptr, *dumped = nullptr;
+	uint32_t kept_count = 0, dumped_count = 0, status = 0;
+	FetchStep failed;
+	for (int c; (c = std::getchar()) != EOF && c != '\n';)
+		;
+	bool fetched = routing_fetch_routes(&kept, &kept_count, &status, &failed);
+	netlink.doubt = true;
+	fetched = routing_fetch_routes(&dumped, &dumped_count, &status, &failed) && fetched;
+	bool same =
+		fetched && kept_count == dumped_count && std::memcmp(kept, dumped, kept_count * sizeof(RouteRow)) == 0;
+	log_write("kept %u rows, dump %u: %s\n", kept_count, dumped_count, same ? "same" : "different");
+	routing_free(kept);
+	routing_free(dumped);
+}
 
 int main(int argc, char** argv)
 {
+	bool kept = argc > 1 && std::strcmp(argv[1], "--kept") == 0;
+	if (kept) {
+		argv[1] = argv[0];
+		argv++;
+		argc--;
+	}
 	long cycles = 0;
 	if (argc > 2 && std::strcmp(argv[1], "--cycles") == 0) {
 		cycles = std::strtol(argv[2], nullptr, 10);
@@ -40,6 +67,8 @@ int main(int argc, char** argv)
 	convert_gateways();
 	int result = 0;
 	for (long c = 1; c <= (cycles > 0 ? cycles : 1); c++) {
+		if (kept)
+			compare_kept();
 		auto start = std::chrono::steady_clock::now();
 		result = run_update_cycle();
 		std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
