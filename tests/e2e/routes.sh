@@ -116,11 +116,15 @@ expect "several sends: status, changes made, last line, routes" \
 # adds, changes and deletes routes (one of ours among them) and a link goes down, taking its routes.
 link other0 172.16.0.2/24
 list kept.txt 10.7.0.0/16 10.8.0.0/16
-coproc kept { "$LANX_UPDATE_ONCE" --kept --cycles 5 -0 @127.0.0.1/kept.txt 10.0.0.1 192.0.2.1; }
+# step WHAT: one cycle, read to its end (a sixth keeps the process waiting, its pipes open).
+coproc kept { "$LANX_UPDATE_ONCE" --kept --cycles 6 -0 @127.0.0.1/kept.txt 10.0.0.1 192.0.2.1; }
 step() {
+	local verdict=
 	echo >&"${kept[1]}"
-	while read -r -t 30 line <&"${kept[0]}" && [ "${line#kept }" = "$line" ]; do :; done
-	expect "kept table $1" "${line##*: }" same
+	while read -r -t 30 line <&"${kept[0]}" && [ "${line#cycle }" = "$line" ]; do
+		[ "${line#kept }" = "$line" ] || verdict=${line##*: }
+	done
+	expect "kept table $1" "$verdict" same
 }
 step "at the start"
 ip route add 172.16.5.0/24 via 172.16.0.1 proto bird
