@@ -117,7 +117,7 @@ expect "several sends: status, changes made, last line, routes" \
 link other0 172.16.0.2/24
 list kept.txt 10.7.0.0/16 10.8.0.0/16
 # step WHAT: one cycle, read to its end (a sixth keeps the process waiting, its pipes open).
-coproc kept { "$LANX_UPDATE_ONCE" --kept --cycles 6 -0 @127.0.0.1/kept.txt 10.0.0.1 192.0.2.1; }
+coproc kept { LANX_KEPT_CHECK=1 "$LANX_UPDATE_ONCE" --cycles 6 -0 @127.0.0.1/kept.txt 10.0.0.1 192.0.2.1; }
 step() {
 	local verdict=
 	echo >&"${kept[1]}"

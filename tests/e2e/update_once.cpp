@@ -2,7 +2,7 @@
 // update_once [--cycles N] [numeric flag like -10] [@host/path] <lanx gateway> <world gateway>
 // With --cycles, N cycles run in this one process, each followed by its result line and a line
 // "cycle C ms T cpu U", its wall and CPU time: later cycles show what a long-running copy spends.
-// --kept first (hidden): before each cycle, waits for a line on standard input, then says whether
+// With LANX_KEPT_CHECK set (hidden): before each cycle, waits for a line on standard input, then says whether
 // the table kept between cycles equals a dump taken at once.
 #include <chrono>
 #include <cstdio>
@@ -37,12 +37,7 @@ static void compare_kept()
 
 int main(int argc, char** argv)
 {
-	bool kept = argc > 1 && std::strcmp(argv[1], "--kept") == 0;
-	if (kept) {
-		argv[1] = argv[0];
-		argv++;
-		argc--;
-	}
+	bool kept = std::getenv("LANX_KEPT_CHECK") != nullptr;
 	long cycles = 0;
 	if (argc > 2 && std::strcmp(argv[1], "--cycles") == 0) {
 		cycles = std::strtol(argv[2], nullptr, 10);
