@@ -118,7 +118,7 @@ bool routing_fetch_routes(RouteRow** rows, uint32_t* count, uint32_t* status, Fe
 	if (watching)
 		watch_drain();
 	if (watching && !netlink.doubt && kept_valid() && now - dumped < KEPT_AGE && now >= dumped &&
-	    kept_copy(rows, count)) {
+	    kept_take(rows, count)) {
 		*status = 0;
 		return true;
 	}
@@ -132,7 +132,7 @@ bool routing_fetch_routes(RouteRow** rows, uint32_t* count, uint32_t* status, Fe
 	if (!watching)
 		return true;
 	kept_reset(*rows, *count);
-	if (kept_copy(rows, count))
+	if (kept_take(rows, count))
 		return true;
 	*failed = FETCH_MEMORY;
 	*status = ENOMEM;
@@ -156,5 +156,7 @@ bool routing_fetch_addresses(AddressRow** rows, uint32_t* count, uint32_t* statu
 
 void routing_free(void* rows)
 {
-	std::free(rows);
+	// The kept table stays for the next cycle.
+	if (!kept_owns(rows))
+		std::free(rows);
 }

@@ -1,4 +1,4 @@
-// The kept forwarding table: a sorted block, changes noted in order and merged in at the next copy.
+// The kept forwarding table: a sorted block, changes noted in order and merged in at the next take.
 #include "platform/linux/route_kept.h"
 
 #include <algorithm>
@@ -9,13 +9,18 @@
 #include "platform/linux/netlink.h"
 #include "platform/linux/route_message.h"
 
+// A cycle that changes more routes than this dumps afresh at the next: a dump costs a fraction
+// of making them, and their notes would cost as much memory as the table.
+static constexpr size_t MOST_NOTES = 4096;
+
 struct KeptNote {
 	RouteRow row;
 	KeptChange change;
 };
 
 struct KeptTable {
-	std::vector<RouteRow> rows;
+	RouteRow* rows;
+	uint32_t count;
 	std::vector<KeptNote> notes;
 	bool valid;
 };
@@ -23,19 +28,21 @@ static KeptTable kept;
 
 void kept_forget()
 {
-	kept.rows = std::vector<RouteRow>{};
-	kept.notes.clear();
+	std::free(kept.rows);
+	kept.rows = nullptr;
+	kept.count = 0;
+	kept.notes = std::vector<KeptNote>{};
 	kept.valid = false;
 }
 
 void kept_reset(RouteRow* rows, uint32_t count)
 {
 	kept_forget();
-	kept.rows.assign(rows, rows + count);
-	std::free(rows);
-	std::sort(kept.rows.begin(), kept.rows.end(), route_key_less);
-	for (size_t i = 1; i < kept.rows.size(); i++)
-		if (route_same_key(kept.rows[i - 1], kept.rows[i]))
+	kept.rows = rows;
+	kept.count = count;
+	std::sort(rows, rows + count, route_key_less);
+	for (uint32_t i = 1; i < count; i++)
+		if (route_same_key(rows[i - 1], rows[i]))
 			return kept_forget();
 	kept.valid = true;
 }
@@ -45,10 +52,21 @@ bool kept_valid()
 	return kept.valid;
 }
 
+bool kept_owns(const void* rows)
+{
+	return rows != nullptr && rows == kept.rows;
+}
+
 void kept_note(const RouteRow& row, KeptChange change)
 {
-	if (kept.valid)
-		kept.notes.push_back({row, change});
+	if (!kept.valid || netlink.doubt)
+		return;
+	if (kept.notes.size() == MOST_NOTES) {
+		netlink.doubt = true;
+		kept.notes = std::vector<KeptNote>{};
+		return;
+	}
+	kept.notes.push_back({row, change});
 }
 
 static bool note_less(const KeptNote& a, const KeptNote& b)
@@ -73,48 +91,60 @@ static bool apply_notes(const KeptNote* note, const KeptNote* end, RouteRow* rou
 	return true;
 }
 
-// Merges the notes into the rows: both sorted by key, the notes of one key kept in their order.
+// Merges the notes into a new block: rows and notes sorted by key, the notes of one key in order.
 static bool merge_notes()
 {
 	std::stable_sort(kept.notes.begin(), kept.notes.end(), note_less);
-	std::vector<RouteRow> merged;
-	merged.reserve(kept.rows.size() + kept.notes.size());
-	size_t i = 0;
+	size_t room = std::max<size_t>(kept.count + kept.notes.size(), 1);
+	RouteRow* merged = static_cast<RouteRow*>(std::malloc(room * sizeof(RouteRow)));
+	if (!merged)
+		return false;
+	uint32_t i = 0, out = 0;
 	for (size_t n = 0; n < kept.notes.size();) {
 		const RouteRow& key = kept.notes[n].row;
-		while (i < kept.rows.size() && route_key_less(kept.rows[i], key))
-			merged.push_back(kept.rows[i++]);
+		while (i < kept.count && route_key_less(kept.rows[i], key))
+			merged[out++] = kept.rows[i++];
 		size_t end = n;
 		while (end < kept.notes.size() && route_same_key(kept.notes[end].row, key))
 			end++;
 		RouteRow route{};
-		bool present = i < kept.rows.size() && route_same_key(kept.rows[i], key);
+		bool present = i < kept.count && route_same_key(kept.rows[i], key);
 		if (present)
 			route = kept.rows[i++];
-		if (!apply_notes(&kept.notes[n], kept.notes.data() + end, &route, &present))
+		if (!apply_notes(&kept.notes[n], kept.notes.data() + end, &route, &present)) {
+			std::free(merged);
 			return false;
+		}
 		if (present)
-			merged.push_back(route);
+			merged[out++] = route;
 		n = end;
 	}
-	merged.insert(merged.end(), kept.rows.begin() + static_cast<std::ptrdiff_t>(i), kept.rows.end());
-	kept.rows.swap(merged);
+	while (i < kept.count)
+		merged[out++] = kept.rows[i++];
+	std::free(kept.rows);
+	kept.rows = merged;
+	kept.count = out;
 	kept.notes.clear();
 	return true;
 }
 
-bool kept_copy(RouteRow** rows, uint32_t* count)
+bool kept_take(RouteRow** rows, uint32_t* count)
 {
+	// The last cycle's marks and new interfaces go; what was made came back as notes.
+	for (uint32_t i = 0; i < kept.count; i++) {
+		kept.rows[i].age = 0;
+		kept.rows[i].if_index = kept.rows[i].fetched_if_index;
+		kept.rows[i].next_hop = kept.rows[i].fetched_next_hop;
+	}
 	if (!kept.notes.empty() && !merge_notes()) {
 		netlink.doubt = true;
 		kept_forget();
 		return false;
 	}
 	// Even an empty table gives a block.
-	*rows = static_cast<RouteRow*>(std::malloc(std::max<size_t>(kept.rows.size(), 1) * sizeof(RouteRow)));
-	if (!*rows)
+	if (!kept.rows && !(kept.rows = static_cast<RouteRow*>(std::malloc(sizeof(RouteRow)))))
 		return false;
-	std::memcpy(*rows, kept.rows.data(), kept.rows.size() * sizeof(RouteRow));
-	*count = static_cast<uint32_t>(kept.rows.size());
+	*rows = kept.rows;
+	*count = kept.count;
 	return true;
 }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "common/control_word.h"
 #include "common/log.h"
@@ -26,12 +27,13 @@ static void compare_kept()
 	for (int c; (c = std::getchar()) != EOF && c != '\n';)
 		;
 	bool fetched = routing_fetch_routes(&kept, &kept_count, &status, &failed);
+	std::vector<RouteRow> kept_rows(kept, kept + kept_count);
+	routing_free(kept);
 	netlink.doubt = true;
 	fetched = routing_fetch_routes(&dumped, &dumped_count, &status, &failed) && fetched;
-	bool same =
-		fetched && kept_count == dumped_count && std::memcmp(kept, dumped, kept_count * sizeof(RouteRow)) == 0;
+	bool same = fetched && kept_count == dumped_count &&
+		    std::memcmp(kept_rows.data(), dumped, kept_count * sizeof(RouteRow)) == 0;
 	log_write("kept %u rows, dump %u: %s\n", kept_count, dumped_count, same ? "same" : "different");
-	routing_free(kept);
 	routing_free(dumped);
 }
 
