@@ -87,7 +87,7 @@ for link in lanx:10.0.0 world:192.0.2; do
 done
 
 python3 "$here/../tests/e2e/list_server.py" "$work" "$work/served" >/dev/null 2>&1 &
-wait_for 10 bash -c 'exec 3<>/dev/tcp/127.0.0.1/80' 2>/dev/null || fail "list server did not start"
+listening 127.0.0.1/80
 
 now() { date +%s.%N; }
 # timed FILE COMMAND...: appends "wall_s peak_KiB cpu_s" of one run to FILE.

@@ -91,6 +91,7 @@ TEST(CommandLine, ToARunningCopy)
 	expect_line("not a number: the loop stops there", "--changes -verbose --exit",
 		    {.err = "Invalid numeric flag verbose.\n", .word = 0x10});
 	expect_line("a list url: http:/ is a host", "@http:/x/y", {.list = "http: /x/y"});
+	expect_line("a list url: https:// stays with the host", "@https://h/p", {.list = "https://h /p"});
 	expect_line("a list url without a path", "@http://host", {.err = "Invalid list url http://host.\n"});
 }
 

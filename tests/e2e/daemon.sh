@@ -39,14 +39,11 @@ python3 "$here/list_server.py" www served &
 python3 -c 'import socket, time
 s = socket.create_server(("127.0.0.2", 80)); c = s.accept()[0]; c.recv(4096); c.send(b"HTTP/1.0 200 OK\r\n\r\n")
 while True: c.send(b"1"); open("dripped", "a").write("1"); time.sleep(1)' 2>/dev/null &
-wait_for 10 bash -c 'exec 3<>/dev/tcp/127.0.0.1/80' 2>/dev/null || fail "list server did not start"
+listening 127.0.0.1/80
 
 # lanx ARGS...: one invocation, holding a descriptor 9 of its own, bounded to 20 s; "status:output"
 # in $got.
 lanx() { local rc=0; timeout 20 "$LANX_BIN" "$@" >out 2>&1 9>held || rc=$?; got="$rc:$(cat out)"; }
-copies() {
-	for p in $(ns_pids); do [ "$(readlink "/proc/$p/exe")" != "$(readlink -f "$LANX_BIN")" ] || echo "$p"; done
-}
 has() { grep -qxF -- "$1" lanxroute.log 2>/dev/null; }
 successes() { grep -cx "Updated route table successfully" lanxroute.log 2>/dev/null; }
 cycles() { local n; n=$(successes); [ "${n:-0}" -ge "$1" ]; }

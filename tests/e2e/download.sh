@@ -19,9 +19,8 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout tls.pem -out ca.pem -days 1 -s
 	-addext subjectAltName=IP:127.0.0.1 2>/dev/null && cat ca.pem >>tls.pem
 python3 "$here/list_server.py" www served & python3 "$here/list_server.py" www served tls.pem &
 python3 -m http.server 80 --bind 127.0.0.2 --directory same >/dev/null 2>&1 &
-for a in 1/80 1/443 2/80; do wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.$a" 2>/dev/null || fail "no $a"; done
+listening 127.0.0.1/80 127.0.0.1/443 127.0.0.2/80
 L=$(ifx lanx0)
-ours() { ip -4 route | sed -n 's/ via \([0-9.]*\) dev \([a-z0-9]*\) proto 76 metric 1 $/ \1 \2/p'; }
 # cycle URL STATUS LINES ROUTES: one cycle; its status, its lines but the handles and len= ones, our routes.
 cycle() {
 	local rc=0 out; out=$("$LANX_UPDATE_ONCE" -10 "@$1" 10.0.0.1 192.0.2.1) || rc=$?
@@ -45,9 +44,7 @@ failed https://127.0.0.1/list.txt 60
 
 # start URL: the program's background copy, in a folder of its own ($d); its pid in $copy.
 start() {
-	d=$(mktemp -d "$work/copy.XXXXXX") && (cd "$d" && "$LANX_BIN" "@$1" 10.0.0.1 192.0.2.1)
-	local p bin; bin=$(readlink -f "$LANX_BIN")
-	copy=$(for p in $(ns_pids); do [ "$(readlink "/proc/$p/exe")" != "$bin" ] || echo "$p"; done)
+	d=$(mktemp -d "$work/copy.XXXXXX") && (cd "$d" && "$LANX_BIN" "@$1" 10.0.0.1 192.0.2.1) && copy=$(copies)
 }
 stop() { "$LANX_BIN" --exit || true; wait_for 15 seen Exiting || fail "the copy did not exit"; }
 seen() { [ "$(grep -c -x -- "$1" "$d/lanxroute.log")" -ge "${2:-1}" ]; }

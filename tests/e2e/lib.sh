@@ -40,4 +40,15 @@ link() {
 	ip link add "$1" type veth peer name "$1p" && ip link set "$1p" up && ip link set "$1" up &&
 	    ip addr add "${@:2}" dev "$1" || fail "link $1"
 }
+# listening HOST/PORT...: waits until each accepts a connection.
+listening() {
+	local a
+	for a; do wait_for 10 bash -c "exec 3<>/dev/tcp/$a" 2>/dev/null || fail "nothing listens on $a"; done
+}
+# Routes as this program makes them, as "block gateway link"; the copies of the program running.
+ours() { ip -4 route | sed -n 's/ via \([0-9.]*\) dev \([a-z0-9]*\) proto 76 metric 1 $/ \1 \2/p'; }
+copies() {
+	local p bin; bin=$(readlink -f "$LANX_BIN")
+	for p in $(ns_pids); do [ "$(readlink "/proc/$p/exe")" != "$bin" ] || echo "$p"; done
+}
 ifx() { printf %x "$(ip -o link show dev "$1" | cut -d: -f1)"; }   # the index as the program logs it

@@ -14,7 +14,7 @@ link lanx0 10.0.0.2/24
 link world0 192.0.2.2/24
 python3 -m http.server 80 --bind 127.0.0.1 --directory "$work" >/dev/null 2>&1 &
 cd "$work"
-wait_for 10 bash -c 'exec 3<>/dev/tcp/127.0.0.1/80' 2>/dev/null || fail "list server did not start"
+listening 127.0.0.1/80
 L=$(ifx lanx0) W=$(ifx world0)
 
 # cycle FLAGS FILE: one cycle over FILE of the server; its lines after the download's in $out,
@@ -28,8 +28,7 @@ Loading subnet list from http://127.0.0.1/$2
 	out=$(tail -n +5 <<<"$out")
 }
 list() { printf '%s\n' "${@:2}" >"$work/$1"; }
-# Routes as this program makes them, as "block gateway link"; and every other row of the table.
-ours() { ip -4 route | sed -n 's/ via \([0-9.]*\) dev \([a-z0-9]*\) proto 76 metric 1 $/ \1 \2/p'; }
+# Every row of the table but ours.
 others() { ip -4 route | grep -v ' proto 76 metric 1 $'; }
 # check WHAT STATUS LINES ROUTES: the last cycle's status, its lines, our routes; the others as kept.
 check() {
