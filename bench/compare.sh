@@ -12,13 +12,16 @@
 #                          default 3; COUNTRY, default DE)
 # Lists: full (the whole public list as CIDRs), 100k (its first 100,000), country (one country's),
 #        sparse (every other CIDR of the whole list, so that nothing fuses). Default: all four.
-# Per list: the first cycle into an empty table beside the floor of bare libmnl writing the routes
-# the cycle made (64 acknowledged requests a send), ip -batch of the raw CIDRs, ip -batch of
+# Per list: the first cycle into an empty table beside the floors of bare libmnl writing the routes
+# the cycle made (64 acknowledged requests a send; 1024 unacknowledged ones a send, closed by one
+# acknowledged no-op), ip -batch of the raw CIDRs, ip -batch of
 # the routes the cycle made, and BIRD's start until every route is in the kernel; a cycle with
 # nothing to change (the fifth of five in one process) beside `ip -4 route show table main`, and the
 # bytes the list server sends for it; a 1% list change beside BIRD's
-# `birdc configure`; peak memory of each. Times in seconds: median and range of the repetitions.
-# Anchors: mnl_floor = bare libmnl of the routes the cycle made, ip_same = ip -batch of them,
+# `birdc configure`; peak memory of each. Times in seconds: median and range of the repetitions,
+# and the median CPU time (user + system). The list server has gzipped each list before any timing.
+# Anchors: mnl_floor = bare libmnl of the routes the cycle made, mnl_noack = the same without
+# acknowledgements, ip_same = ip -batch of them,
 # ip_raw = ip -batch of the raw CIDRs, bird_start, route_show, bird_change = the rows of those names.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -87,13 +90,20 @@ python3 "$here/../tests/e2e/list_server.py" "$work" "$work/served" >/dev/null 2>
 listening 127.0.0.1/80
 
 now() { date +%s.%N; }
-# timed FILE COMMAND...: appends "wall_s peak_KiB" of one run to FILE.
+# timed FILE COMMAND...: appends "wall_s peak_KiB cpu_s" of one run to FILE.
 timed() {
 	local file=$1; shift
-	/usr/bin/time -f '%e %M' -a -o "$file" "$@" >"$work/last.out" 2>&1 || fail "$*: $(tail -n3 "$work/last.out")"
+	/usr/bin/time -f '%e %M %U %S' -o "$work/last.time" "$@" >"$work/last.out" 2>&1 ||
+	    fail "$*: $(tail -n3 "$work/last.out")"
+	awk '{ print $1, $2, $3 + $4 }' "$work/last.time" >>"$file"
+}
+# serve FILE: FILE becomes the served list, which the server gzips now, before any timing.
+serve() {
+	cp "$work/$1" "$work/list.txt" || fail "list $1"
+	curl -sf --compressed -o /dev/null http://127.0.0.1/list.txt || fail "warming the list server"
 }
 cycle() {
-	cp "$work/$2" "$work/list.txt" || fail "list for $1"
+	serve "$2"
 	timed "$work/r.$1" env -C "$work" "$LANX_UPDATE_ONCE" @127.0.0.1/list.txt 10.0.0.1 192.0.2.1
 }
 count() { "$LANX_ROUTE_COUNT" "$@" || fail "route count"; }
@@ -125,6 +135,7 @@ bird_config() {
 	} >"$work/bird.conf"
 }
 hwm() { awk '/VmHWM/ { print $2 }' "/proc/$1/status"; }
+cpu_of() { awk -v t="$(getconf CLK_TCK)" '{ print ($14 + $15) / t }' "/proc/$1/stat"; }
 
 # FILE's prefixes but those of this host's own links and loopback.
 routable() { grep -v -e '^0\.' -e '^10\.' -e '^192\.0\.2\.' -e '^127\.' "$1"; }
@@ -145,20 +156,23 @@ make_lists() {
 	sort -u -t . -k1,1n -k2,2n -k3,3n -k4,4n -o "$work/list2" "$work/list2" || fail "sort changed list"
 }
 
-# stats FILE: "median min max peak_KiB" of its runs (peak is the largest).
+# stats FILE: "median min max peak_KiB cpu_median" of its runs (peak is the largest).
 stats() {
-	sort -n "$1" | awk '{ t[NR] = $1; if ($2 > m) m = $2 } END {
+	local cpu
+	cpu=$(sort -n -k3,3 "$1" | awk '{ c[NR] = $3 } END {
+		print NR % 2 ? c[(NR + 1) / 2] : (c[NR / 2] + c[NR / 2 + 1]) / 2 }')
+	sort -n "$1" | awk -v cpu="$cpu" '{ t[NR] = $1; if ($2 > m) m = $2 } END {
 		median = NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2
-		printf "%.3f %.3f %.3f %d\n", median, t[1], t[NR], m }'
+		printf "%.3f %.3f %.3f %d %.3f\n", median, t[1], t[NR], m, cpu }'
 }
 row() {	# row METHOD N FILE [ANCHOR_FILE...]
 	local method=$1 n=$2 file=$3 ratios="" a; shift 3
-	read -r med lo hi peak < <(stats "$file")
+	read -r med lo hi peak cpu < <(stats "$file")
 	for a in "$@"; do
 		ratios+=$(awk -v x="$med" -v y="$(stats "$a" | cut -d' ' -f1)" -v n="${a##*.}" \
 		    'BEGIN { printf "%s %.2f  ", n, x / y }')
 	done
-	printf '| %-34s | %7s | %7.3f | %7.3f-%-7.3f | %9.1f | %s\n' "$method" "$n" "$med" "$lo" "$hi" \
+	printf '| %-34s | %7s | %7.3f | %7.3f-%-7.3f | %7.3f | %9.1f | %s\n' "$method" "$n" "$med" "$lo" "$hi" "$cpu" \
 	    "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')" "${ratios:--}"
 }
 
@@ -174,14 +188,15 @@ run_list() {
 		ip -4 route show proto 76 | awk '{ print $1 }' | sort -u >"$work/routes1"
 		# The idle cycle of a running copy: the fifth of five in one process, over the same list (the
 		# first ones still grow the heap).
-		cp "$work/list1" "$work/list.txt"
+		serve list1
 		: >"$work/served"
 		timed "$work/r.idle_process" env -C "$work" "$LANX_UPDATE_ONCE" --cycles 5 \
 		    @127.0.0.1/list.txt 10.0.0.1 192.0.2.1
-		echo "$(awk '/^cycle 5 / { print $NF / 1000 }' "$work/last.out")" \
-		    "$(tail -n1 "$work/r.idle_process" | cut -d' ' -f2)" >>"$work/r.same"
-		echo "$(tail -n1 "$work/served" | cut -d' ' -f2) 0" >>"$work/r.idle_bytes"
-		echo "$(head -n1 "$work/served" | cut -d' ' -f2) 0" >>"$work/r.first_bytes"
+		echo "$(awk '/^cycle 5 / { print $4 / 1000 }' "$work/last.out")" \
+		    "$(tail -n1 "$work/r.idle_process" | cut -d' ' -f2)" \
+		    "$(awk '/^cycle 5 / { print $6 / 1000 }' "$work/last.out")" >>"$work/r.same"
+		echo "$(tail -n1 "$work/served" | cut -d' ' -f2) 0 0" >>"$work/r.idle_bytes"
+		echo "$(head -n1 "$work/served" | cut -d' ' -f2) 0 0" >>"$work/r.first_bytes"
 		timed "$work/r.route_show" bash -c 'ip -4 route show table main >/dev/null'
 		cycle change list2
 		ip -4 route show proto 76 | awk '{ print $1 }' | sort -u >"$work/routes2"
@@ -191,6 +206,10 @@ run_list() {
 		timed "$work/r.mnl_floor" "$LANX_MNL_BATCH" "$work/routes1" 10.0.0.1 lanx0
 		[ "$(cat "$work/last.out")" = "$(wc -l <"$work/routes1") 0" ] ||
 		    fail "mnl_batch: $(cat "$work/last.out")"
+		empty_table
+		timed "$work/r.mnl_noack" "$LANX_MNL_BATCH" "$work/routes1" 10.0.0.1 lanx0 noack
+		[ "$(cat "$work/last.out")" = "$(wc -l <"$work/routes1") 0" ] ||
+		    fail "mnl_batch noack: $(cat "$work/last.out")"
 
 		# ip -batch: the raw CIDRs a user would add, and exactly the routes the cycle made.
 		empty_table
@@ -210,13 +229,17 @@ run_list() {
 		bird_pid=$!
 		poll_until 300 12 "$prefixes"
 		t1=$(now)
-		echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }') $(hwm "$bird_pid")" >>"$work/r.bird_start"
+		echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }') $(hwm "$bird_pid") $(cpu_of "$bird_pid")" \
+		    >>"$work/r.bird_start"
 		bird_config list2
+		local c0
+		c0=$(cpu_of "$bird_pid")
 		t0=$(now)
 		birdc -s "$work/bird.ctl" configure >/dev/null || fail "birdc configure"
 		poll_until 300 12 "$(wc -l <"$work/list2")" "$work/list2"
 		t1=$(now)
-		echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }') $(hwm "$bird_pid")" >>"$work/r.bird_change"
+		echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }') $(hwm "$bird_pid")" \
+		    "$(awk -v a="$c0" -v b="$(cpu_of "$bird_pid")" 'BEGIN { print b - a }')" >>"$work/r.bird_change"
 		stop_bird
 	done
 	changed=$( (comm -23 "$work/routes1" "$work/routes2"; comm -13 "$work/routes1" "$work/routes2") | wc -l)
@@ -224,13 +247,14 @@ run_list() {
 	printf '\n%s list: %d prefixes, %d routes made by the first cycle, %d route changes in the 1%% cycle, %d %s\n' \
 	    "$list" "$prefixes" "$(wc -l <"$work/routes1")" "$changed" "$REPS" repetitions
 	printf 'load average before the list: %s\n' "$(cut -d' ' -f1-3 /proc/loadavg)"
-	printf '| %-34s | %7s | %7s | %-15s | %9s | %s\n' method N "median" "min-max" "peak MiB" \
+	printf '| %-34s | %7s | %7s | %-15s | %7s | %9s | %s\n' method N "median" "min-max" "CPU" "peak MiB" \
 	    "median over the named anchor's"
-	printf '|%s|%s|\n' "------------------------------------|---------|---------|-----------------|-----------" \
-	    "-------------------------------"
-	row "first cycle (ours)" "$prefixes" "$work/r.create" "$work/r.mnl_floor" "$work/r.ip_same" "$work/r.ip_raw" \
-	    "$work/r.bird_start"
+	printf '|%s|%s|\n' "------------------------------------|---------|---------|-----------------|---------" \
+	    "-----------|-------------------------------"
+	row "first cycle (ours)" "$prefixes" "$work/r.create" "$work/r.mnl_noack" "$work/r.mnl_floor" \
+	    "$work/r.ip_same" "$work/r.ip_raw" "$work/r.bird_start"
 	row "bare libmnl, 64 a send (floor)" "$(wc -l <"$work/routes1")" "$work/r.mnl_floor"
+	row "bare libmnl, no ack, 1024 a send" "$(wc -l <"$work/routes1")" "$work/r.mnl_noack"
 	row "ip -batch of the same routes" "$(wc -l <"$work/routes1")" "$work/r.ip_same"
 	row "ip -batch of the raw CIDRs" "$prefixes" "$work/r.ip_raw"
 	row "BIRD start to kernel" "$prefixes" "$work/r.bird_start"
@@ -238,7 +262,7 @@ run_list() {
 	row "ip -4 route show table main" "$(wc -l <"$work/routes1")" "$work/r.route_show"
 	printf '| %-34s | %7s | %7s | bytes on the wire, first cycle: %s\n' "list server bytes, idle cycle" \
 	    "$prefixes" \
-	    "$(stats "$work/r.idle_bytes" | cut -d' ' -f1)" "$(stats "$work/r.first_bytes" | cut -d' ' -f1)"
+	    "$(stats "$work/r.idle_bytes" | cut -d. -f1)" "$(stats "$work/r.first_bytes" | cut -d. -f1)"
 	row "cycle, 1% change (ours)" "$changed" "$work/r.change" "$work/r.bird_change"
 	row "BIRD configure, 1% change" "$((prefixes / 50))" "$work/r.bird_change"
 	empty_table

@@ -1,7 +1,9 @@
 // The floor under the route-writing cycle: a list's routes added with bare libmnl, 64 requests to
-// a send, every one acknowledged, the acknowledgements of a send read before the next one.
+// a send, every one acknowledged, the acknowledgements of a send read before the next one. With
+// "noack", 1024 requests to a send without acknowledgement, closed by one acknowledged no-op: only
+// the refused ones and the no-op are answered.
 // The routes are those the cycle makes: protocol 76, metric 1, via GATEWAY on INTERFACE.
-// mnl_batch LIST GATEWAY INTERFACE   prints "ADDED REFUSED"
+// mnl_batch LIST GATEWAY INTERFACE [noack]   prints "ADDED REFUSED"
 #include <arpa/inet.h>
 #include <libmnl/libmnl.h>
 #include <linux/rtnetlink.h>
@@ -11,7 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 
-static constexpr unsigned PER_SEND = 64;
+static constexpr unsigned MOST_PER_SEND = 1024;
 // A route request is 60 bytes; a slot of 64 keeps the arithmetic plain.
 static constexpr unsigned SLOT = 64;
 
@@ -20,6 +22,7 @@ struct Floor {
 	uint32_t gateway;
 	uint32_t oif;
 	uint32_t seq;
+	bool noack;
 	long added;
 	long refused;
 };
@@ -29,7 +32,7 @@ static void put_route(char* buf, uint32_t dest, unsigned length)
 {
 	nlmsghdr* nlh = mnl_nlmsg_put_header(buf);
 	nlh->nlmsg_type = RTM_NEWROUTE;
-	nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_CREATE | NLM_F_EXCL | NLM_F_ACK;
+	nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_CREATE | NLM_F_EXCL | (fl.noack ? 0 : NLM_F_ACK);
 	nlh->nlmsg_seq = ++fl.seq;
 	rtmsg* rtm = static_cast<rtmsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(rtmsg)));
 	rtm->rtm_family = AF_INET;
@@ -44,9 +47,18 @@ static void put_route(char* buf, uint32_t dest, unsigned length)
 	mnl_attr_put_u32(nlh, RTA_OIF, fl.oif);
 }
 
-// Sends the batch and reads one acknowledgement per request in it.
-static bool send_and_acknowledge(const char* batch, size_t bytes, unsigned requests)
+// Sends the batch and reads one acknowledgement per request in it; without acknowledgements, the
+// errors and the no-op's acknowledgement closing the batch, which counts the rest as added.
+static bool send_and_acknowledge(char* batch, size_t bytes, unsigned requests)
 {
+	uint32_t barrier = 0;
+	if (fl.noack) {
+		nlmsghdr* nlh = mnl_nlmsg_put_header(batch + bytes);
+		nlh->nlmsg_type = NLMSG_NOOP;
+		nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
+		nlh->nlmsg_seq = barrier = ++fl.seq;
+		bytes += nlh->nlmsg_len;
+	}
 	if (mnl_socket_sendto(fl.nl, batch, bytes) < 0)
 		return false;
 	alignas(nlmsghdr) char reply[MNL_SOCKET_BUFFER_SIZE];
@@ -60,6 +72,11 @@ static bool send_and_acknowledge(const char* batch, size_t bytes, unsigned reque
 			if (msg->nlmsg_type != NLMSG_ERROR)
 				continue;
 			const nlmsgerr* err = static_cast<const nlmsgerr*>(mnl_nlmsg_get_payload(msg));
+			if (fl.noack && msg->nlmsg_seq == barrier) {
+				fl.added += requests;
+				requests = 0;
+				continue;
+			}
 			(err->error == 0 ? fl.added : fl.refused)++;
 			requests--;
 		}
@@ -69,8 +86,10 @@ static bool send_and_acknowledge(const char* batch, size_t bytes, unsigned reque
 
 int main(int argc, char** argv)
 {
-	if (argc != 4)
+	if (argc != 4 && argc != 5)
 		return 2;
+	fl.noack = argc == 5;
+	unsigned per_send = fl.noack ? MOST_PER_SEND : 64;
 	std::FILE* list = std::fopen(argv[1], "r");
 	in_addr gateway;
 	if (!list || inet_pton(AF_INET, argv[2], &gateway) != 1)
@@ -81,7 +100,7 @@ int main(int argc, char** argv)
 	if (!fl.oif || !fl.nl || mnl_socket_bind(fl.nl, 0, MNL_SOCKET_AUTOPID) < 0)
 		return 1;
 
-	alignas(nlmsghdr) static char batch[PER_SEND * SLOT];
+	alignas(nlmsghdr) static char batch[MOST_PER_SEND * SLOT + SLOT];
 	size_t bytes = 0;
 	unsigned requests = 0;
 	char line[64];
@@ -92,7 +111,7 @@ int main(int argc, char** argv)
 			return 2;
 		put_route(batch + bytes, htonl(a << 24 | b << 16 | c << 8 | d), length);
 		bytes += reinterpret_cast<nlmsghdr*>(batch + bytes)->nlmsg_len;
-		if (++requests == PER_SEND) {
+		if (++requests == per_send) {
 			if (!send_and_acknowledge(batch, bytes, requests))
 				return 1;
 			bytes = requests = 0;

@@ -25,6 +25,11 @@ bool http_send_request(HttpHandle request);
 // the transfer failed, a body that breaks off or is not whole included.
 bool http_query_data_available(HttpHandle request, uint32_t* announced);
 bool http_read(HttpHandle request, void* buffer, uint32_t count, uint32_t* delivered);
+// Once the answer has arrived whole: the platform's own copy of its body when it keeps one for
+// the next request, NUL-terminated at *size, read in place, unchanged until the next answer is
+// kept; *same when it is the body kept before, which the server confirmed ("not modified"). Null
+// when the platform keeps no copy of this answer.
+const char* http_kept_answer(HttpHandle request, uint32_t* size, bool* same);
 // The final HTTP status of the answer to request; 0 when none arrived.
 uint32_t http_status(HttpHandle request);
 void http_close_handle(HttpHandle handle);

@@ -49,9 +49,26 @@ bool grow_list_buffer(char** buffer, uint32_t* capacity, uint32_t received, uint
 	return true;
 }
 
-// Reads the body into *buffer as the server announces it, piece by piece. false when an exit
-// request, the bound, memory or a failed or short read cut it off. Once the request was sent, a
-// failed query is an answer that failed too; before, nothing can be read and the text is empty.
+// Whether the last answer the platform kept was a list.
+bool kept_is_list;
+
+// Whether the answer is the one kept before, which the server confirmed: it is read in place,
+// and the platform announces it whole.
+bool same_answer(HttpHandle hr, uint32_t announced)
+{
+	uint32_t size = 0;
+	bool same = false;
+	const char* kept = http_kept_answer(hr, &size, &same);
+	if (kept == nullptr || !same || size != announced)
+		return false;
+	log_write("  len=%x\n", announced);
+	return true;
+}
+
+// Reads the body into *buffer as the server announces it, piece by piece, unless it is the answer
+// kept before. false when an exit request, the bound, memory or a failed or short read cut it off.
+// Once the request was sent, a failed query is an answer that failed too; before, nothing can be
+// read and the text is empty.
 bool read_body(HttpHandle hr, bool sent, char** buffer, uint32_t* capacity, uint32_t* received)
 {
 	uint32_t announced = 0;
@@ -60,6 +77,8 @@ bool read_body(HttpHandle hr, bool sent, char** buffer, uint32_t* capacity, uint
 		log_write("Error no data: %d\n", http_last_error());
 		return true;
 	}
+	if (queried && announced != 0 && same_answer(hr, announced))
+		return true;
 	while (queried && announced != 0) {
 		log_write("  len=%x\n", announced);
 		uint32_t delivered = 0;
@@ -82,8 +101,9 @@ bool read_body(HttpHandle hr, bool sent, char** buffer, uint32_t* capacity, uint
 	return true;
 }
 
-// Whether a body read to its end is a list, after the line that says why not.
-bool is_list_body(const char* buffer, uint32_t received, uint32_t status)
+// Whether a body read to its end is a list, after the line that says why not; scan: look for a
+// NUL byte.
+bool is_list_body(const char* buffer, uint32_t received, uint32_t status, bool scan)
 {
 	// An exit request during the download, even one that cut it off before any byte came, is a
 	// failed read: an empty text would sweep every route on the way out.
@@ -95,7 +115,7 @@ bool is_list_body(const char* buffer, uint32_t received, uint32_t status)
 		return false;
 	}
 	// Nor is a text with a NUL byte in it, such as a list served as UTF-16.
-	if (std::memchr(buffer, '\0', received) != nullptr) {
+	if (scan && std::memchr(buffer, '\0', received) != nullptr) {
 		log_write("List text holds a NUL byte\n");
 		return false;
 	}
@@ -108,12 +128,13 @@ uint32_t list_answer_status;
 uint32_t list_answer_bytes;
 std::time_t list_last_full_answer;
 
-char* fetch_list_text()
+bool fetch_list_text(ListText* list)
 {
+	*list = ListText{};
 	uint32_t capacity = LIST_FIRST_CAPACITY;
 	char* buffer = static_cast<char*>(std::malloc(capacity));
 	if (buffer == nullptr)
-		return nullptr;
+		return false;
 	uint32_t received = 0;
 
 	// A server named with "https://" is fetched over TLS.
@@ -135,16 +156,34 @@ char* fetch_list_text()
 	// The status is asked only of a body read to its end.
 	uint32_t status = read ? http_status(hr) : 0;
 	list_answer_status = read ? http_wire_status(hr) : 0;
-	list_answer_bytes = received;
 	if (read && list_answer_status == 200)
 		list_last_full_answer = std::time(nullptr);
-	close_all(hi, hc, hr);
-	if (!read || !is_list_body(buffer, received, status)) {
-		std::free(buffer);
-		return nullptr;
+	// An answer the platform keeps is read from there: one copy of the text.
+	uint32_t kept_size = 0;
+	const char* kept = read ? http_kept_answer(hr, &kept_size, &list->same) : nullptr;
+	if (kept != nullptr) {
+		list->kept = kept;
+		received = kept_size;
 	}
-	buffer[received] = '\0';
+	close_all(hi, hc, hr);
+	list_answer_bytes = received;
+	const char* text = kept ? kept : buffer;
+	// A confirmed answer that was a list is one still.
+	bool ok = read && is_list_body(text, received, status, !(list->same && kept_is_list));
+	if (kept != nullptr)
+		kept_is_list = ok;
+	if (!ok) {
+		std::free(buffer);
+		*list = ListText{};
+		return false;
+	}
+	if (kept != nullptr) {
+		std::free(buffer);
+	} else {
+		buffer[received] = '\0';
+		list->owned = buffer;
+	}
 	if (control_word_has(CW_DUMP_LIST))
-		log_write("\n\n%s\n\n", buffer);
-	return buffer;
+		log_write("\n\n%s\n\n", text);
+	return true;
 }

@@ -54,19 +54,25 @@ char* read_static_file(bool* cut)
 	return buffer;
 }
 
-// The texts the partition was last built from, and the change count right after that build.
+// The texts the partition was last built from, and the change count right after that build. A
+// list the platform keeps is not copied: its next confirmation says it is the same.
 struct LastBuild {
 	char* list_text;
 	char* static_text;
 	uint32_t changes;
+	bool from_kept;
 };
 LastBuild last_build;
 
 // The same texts over an untouched partition need no new build.
-bool same_as_last_build(const char* text, const char* static_text)
+bool same_as_last_build(const ListText& list, const char* static_text)
 {
-	return last_build.list_text != nullptr && last_build.changes == prefix_list_changes &&
-	       std::strcmp(text, last_build.list_text) == 0 && std::strcmp(static_text, last_build.static_text) == 0;
+	if (last_build.static_text == nullptr || last_build.changes != prefix_list_changes ||
+	    std::strcmp(static_text, last_build.static_text) != 0)
+		return false;
+	if (list.kept != nullptr)
+		return list.same && last_build.from_kept;
+	return last_build.list_text != nullptr && std::strcmp(list.owned, last_build.list_text) == 0;
 }
 
 void forget_last_build()
@@ -129,26 +135,27 @@ bool parse_list_text(const char* text, const char* source, bool last_line_cut)
 
 bool load_prefix_list()
 {
-	char* text = fetch_list_text();
-	if (text == nullptr)
+	ListText list;
+	if (!fetch_list_text(&list))
 		return false;
 	bool cut = false;
 	char* static_text = read_static_file(&cut);
 	bool ok = static_text != nullptr;
-	if (ok && !same_as_last_build(text, static_text)) {
+	if (ok && !same_as_last_build(list, static_text)) {
 		forget_last_build();
 		reset_prefix_list();
+		const char* text = list.kept ? list.kept : list.owned;
 		ok = append_node(0, 0, 0) != nullptr && parse_list_text(text, "the list", false) &&
 		     parse_list_text(static_text, "lanxroute.static", cut) && add_prefix(0xFFFFFFFFu, 32);
 		if (ok) {
-			// The build keeps both texts.
-			last_build = LastBuild{text, static_text, prefix_list_changes};
-			text = static_text = nullptr;
+			// The build keeps both texts, or the static one where the platform keeps the list.
+			last_build = LastBuild{list.owned, static_text, prefix_list_changes, list.kept != nullptr};
+			list.owned = static_text = nullptr;
 		} else {
 			reset_prefix_list();
 		}
 	}
-	std::free(text);
+	std::free(list.owned);
 	std::free(static_text);
 	return ok;
 }

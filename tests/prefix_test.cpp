@@ -146,9 +146,9 @@ void expect_download(const char* what, const std::vector<FakeHttpPiece>& pieces,
 	fake_http_serve("");
 	fake_http_pieces = pieces;
 	fake_http_status = status;
-	char* got = fetch_list_text();
-	EXPECT_EQ(got ? got : "(none)", text);
-	std::free(got);
+	ListText got;
+	EXPECT_EQ(fetch_list_text(&got) ? got.owned : "(none)", text);
+	std::free(got.owned);
 	EXPECT_EQ(log_text(), "Loading subnet list from http://list.lanx.example/zo-list.txt\n" HANDLES + log);
 	EXPECT_EQ(fake_http_calls,
 		  "connect(1,list.lanx.example) request(2,/zo-list.txt) send(3) close(3) close(2) close(1)");

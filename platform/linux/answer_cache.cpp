@@ -74,20 +74,21 @@ static bool validators_hold(CURL* easy)
 	return modified_at != -1 && dated != -1 && modified_at < dated;
 }
 
-void keep_answer(CURL* easy, const char* url, char* body, size_t size)
+bool keep_answer(CURL* easy, const char* url, char* body, size_t size)
 {
 	drop_answer();
-	kept.body = body;
-	if (!validators_hold(easy)) {
-		drop_answer();
-		return;
-	}
+	if (!validators_hold(easy))
+		return false;
 	kept.etag = header_value(easy, "ETag");
 	kept.last_modified = header_value(easy, "Last-Modified");
 	kept.url = strdup(url);
 	kept.size = size;
-	if ((kept.etag == nullptr && kept.last_modified == nullptr) || kept.url == nullptr)
+	if ((kept.etag == nullptr && kept.last_modified == nullptr) || kept.url == nullptr) {
 		drop_answer();
+		return false;
+	}
+	kept.body = body;
+	return true;
 }
 
 const char* kept_body(const char* url, size_t* size)

@@ -185,6 +185,17 @@ bool http_read(HttpHandle request, void* buffer, uint32_t count, uint32_t* deliv
 	return true;
 }
 
+const char* http_kept_answer(HttpHandle request, uint32_t* size, bool* same)
+{
+	HttpObject* o = object_of(request, HttpKind::request);
+	if (o == nullptr || !o->transfer.done || !(o->transfer.kept || o->transfer.replayed))
+		return nullptr;
+	*size = static_cast<uint32_t>(o->transfer.body.end);
+	*same = o->transfer.replayed;
+	// An empty answer was received into no block at all.
+	return o->transfer.body.bytes != nullptr ? o->transfer.body.bytes : "";
+}
+
 uint32_t http_status(HttpHandle request)
 {
 	HttpObject* o = object_of(request, HttpKind::request);

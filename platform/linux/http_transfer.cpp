@@ -53,6 +53,24 @@ static void replay_if_unchanged(ListTransfer* r)
 	r->replayed = true;
 }
 
+// A whole new list is kept, with its validators, for the next request, NUL-terminated so that it
+// can be read in place.
+static void keep_if_new(ListTransfer* r)
+{
+	if (r->result != CURLE_OK || r->replayed || response_code(r->easy) != 200)
+		return;
+	ListBody* b = &r->body;
+	if (b->capacity <= b->end) {
+		char* grown = static_cast<char*>(std::realloc(b->bytes, b->end + 1));
+		if (grown == nullptr)
+			return;
+		b->bytes = grown;
+		b->capacity = b->end + 1;
+	}
+	b->bytes[b->end] = '\0';
+	r->kept = keep_answer(r->easy, r->url, b->bytes, b->end);
+}
+
 // The transfer's result: the body's own reason when it stopped the transfer, and a gzip body
 // without its end or an encoding not asked for fails an answer curl took as whole.
 static void finish(ListTransfer* r, CURLcode result)
@@ -66,6 +84,7 @@ static void finish(ListTransfer* r, CURLcode result)
 	else if (r->result == CURLE_OK && !body_whole(&r->body))
 		r->result = CURLE_BAD_CONTENT_ENCODING;
 	replay_if_unchanged(r);
+	keep_if_new(r);
 }
 
 static bool enough(ListTransfer* r, size_t want)
@@ -148,13 +167,8 @@ static bool set_options(ListTransfer* r, const char* url)
 
 void transfer_close(ListTransfer* r)
 {
-	// A whole new list is kept, with its validators, for the next request.
-	if (r->done && !r->replayed && r->result == CURLE_OK && response_code(r->easy) == 200) {
-		keep_answer(r->easy, r->url, r->body.bytes, r->body.end);
-		r->body.bytes = nullptr;
-	}
-	// A replayed body belongs to the kept answer.
-	if (r->replayed)
+	// A kept or replayed body belongs to the kept answer.
+	if (r->kept || r->replayed)
 		r->body.bytes = nullptr;
 	body_end_coding(&r->body);
 	if (r->multi != nullptr && r->easy != nullptr && r->sent)

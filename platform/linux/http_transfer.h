@@ -17,6 +17,7 @@ struct ListTransfer {
 	bool secure;   // the url is https
 	bool sent, done;
 	bool replayed;    // the body is the kept answer, confirmed unchanged
+	bool kept;        // the body is a new answer, kept for the next request
 	CURLcode stopped; // why the body refused more bytes, CURLE_OK while it takes them
 	CURLcode result;
 };
@@ -34,5 +35,5 @@ void transfer_pump(ListTransfer* t, size_t want);
 bool transfer_answered(ListTransfer* t);
 // The final HTTP status; 0 when none arrived.
 uint32_t transfer_status(ListTransfer* t);
-// Releases everything, keeping a whole new list for the next request's condition.
+// Releases everything but a kept body.
 void transfer_close(ListTransfer* t);

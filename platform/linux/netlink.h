@@ -16,6 +16,8 @@ struct Netlink {
 	size_t change_send_bytes;
 	uint32_t change_ack_room;
 	uint32_t sequence;
+	// Set when answers of the kernel's were lost: the next cycle takes a fresh dump.
+	bool doubt;
 };
 extern Netlink netlink;
 

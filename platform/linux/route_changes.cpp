@@ -1,5 +1,7 @@
-// Route changes through rtnetlink: a batch goes out in as few sends as the change socket takes,
-// every request acknowledged, each acknowledgement matched to its change by sequence number.
+// Route changes through rtnetlink: a batch goes out in as few sends as the change socket takes.
+// Requests ask for no acknowledgement: the kernel answers a refused one with its error, matched to
+// its change by sequence number, and one acknowledged no-op at the end of each send says that every
+// request before it without an error was made.
 #include "platform/routing.h"
 
 #include <errno.h>
@@ -10,27 +12,31 @@
 #include <algorithm>
 
 #include "platform/linux/netlink.h"
+#include "platform/linux/route_kept.h"
+#include "platform/linux/route_message.h"
 
 // Room for the largest request: header, rtmsg and four 32-bit attributes come to 60 bytes.
 static constexpr size_t REQUEST_ROOM = 64;
+// The barrier closing a send: a bare header.
+static constexpr size_t BARRIER_ROOM = NLMSG_HDRLEN;
 // Acknowledgements taken by one receive call.
 static constexpr uint32_t ACK_SLOTS = 256;
 // An acknowledgement is 36 bytes, 96 where the kernel lacks NETLINK_CAP_ACK and quotes a refused
 // request: none is ever cut short.
 static constexpr size_t ACK_SLOT_SIZE = 256;
-// Marks a change still waiting for its acknowledgement; the kernel's statuses are small errnos.
+// Marks a change whose status is not known yet; the kernel's statuses are small errnos.
 static constexpr uint32_t UNANSWERED = 0xFFFFFFFF;
 
-// One send: its requests, a batch at most, the acknowledgements read back, and the changes still
-// unanswered.
+// One send: its requests, a batch at most, and its barrier; the answers read back, and whether the
+// barrier's came.
 struct ChangeSend {
-	alignas(nlmsghdr) char requests[ROUTING_BATCH * REQUEST_ROOM];
+	alignas(nlmsghdr) char requests[ROUTING_BATCH * REQUEST_ROOM + BARRIER_ROOM];
 	alignas(nlmsghdr) char acks[ACK_SLOTS][ACK_SLOT_SIZE];
 	iovec pieces[ACK_SLOTS];
 	mmsghdr headers[ACK_SLOTS];
 	uint32_t first_seq;
 	uint32_t count;
-	uint32_t unanswered;
+	bool barrier_answered;
 };
 static ChangeSend sending;
 
@@ -50,8 +56,8 @@ static size_t put_change(char* buf, RouteChange change, const RouteRow* row, uin
 	case ROUTE_DELETE:
 		break;
 	}
-	rtmsg* rtm = static_cast<rtmsg*>(netlink_request(buf, remove ? RTM_DELROUTE : RTM_NEWROUTE,
-							 static_cast<uint16_t>(flags | NLM_F_ACK), seq, sizeof(rtmsg)));
+	rtmsg* rtm = static_cast<rtmsg*>(
+		netlink_request(buf, remove ? RTM_DELROUTE : RTM_NEWROUTE, flags, seq, sizeof(rtmsg)));
 	rtm->rtm_family = AF_INET;
 	rtm->rtm_dst_len = static_cast<unsigned char>(netlink_length_of(row->mask));
 	rtm->rtm_tos = static_cast<unsigned char>(row->policy);
@@ -79,16 +85,15 @@ static size_t put_change(char* buf, RouteChange change, const RouteRow* row, uin
 	return NLMSG_ALIGN(nlh->nlmsg_len);
 }
 
-// The changes of the send still unanswered get status.
+// The changes of the send without a status get status.
 static void answer_rest(uint32_t* statuses, uint32_t status)
 {
 	for (uint32_t i = 0; i < sending.count; i++)
 		if (statuses[i] == UNANSWERED)
 			statuses[i] = status;
-	sending.unanswered = 0;
 }
 
-// Takes the acknowledgements in one datagram.
+// Takes the answers in one datagram: errors of refused requests and the barrier's acknowledgement.
 static void take_acks(const char* datagram, unsigned length, uint32_t portid, uint32_t* statuses)
 {
 	int left = static_cast<int>(length);
@@ -99,51 +104,58 @@ static void take_acks(const char* datagram, unsigned length, uint32_t portid, ui
 		// A send's sequence numbers are consecutive: the distance from the first is the change's
 		// place, and answers to an earlier send fall outside.
 		uint32_t i = msg->nlmsg_seq - sending.first_seq;
-		if (i < sending.count && statuses[i] == UNANSWERED) {
+		if (i < sending.count && statuses[i] == UNANSWERED)
 			statuses[i] = netlink_error_of(msg);
-			sending.unanswered--;
-		}
+		else if (i == sending.count)
+			sending.barrier_answered = true;
 	}
 }
 
-// The kernel handles a send's requests in order before the send returns, queueing one
-// acknowledgement each: reading without waiting misses none, and never hangs on one that was
-// dropped.
+// The kernel handles a send's requests in order before the send returns, queueing an error for
+// each refused one and then the barrier's acknowledgement: reading without waiting misses none,
+// and never hangs on one that was dropped.
 static void read_acks(uint32_t* statuses)
 {
 	int fd = mnl_socket_get_fd(netlink.change_socket);
 	uint32_t portid = mnl_socket_get_portid(netlink.change_socket);
 	bool overrun = false;
-	// The normal end: every change answered. EAGAIN before it means acknowledgements were lost.
-	while (sending.unanswered > 0) {
+	// The normal end: the barrier answered. EAGAIN before it means answers were lost.
+	while (!sending.barrier_answered) {
 		int got = recvmmsg(fd, sending.headers, ACK_SLOTS, MSG_DONTWAIT, nullptr);
 		if (got < 0 && errno == EINTR)
 			continue;
 		if (got < 0 && errno == ENOBUFS && !overrun) {
-			// Acknowledgements were dropped: take the ones still queued, the rest get ENOBUFS.
+			// Answers were dropped: take the ones still queued, the rest get ENOBUFS.
 			overrun = true;
+			netlink.doubt = true;
 			continue;
 		}
 		if (got < 0) {
+			netlink.doubt = true;
 			answer_rest(statuses, overrun ? ENOBUFS : static_cast<uint32_t>(errno));
 			return;
 		}
 		for (int k = 0; k < got; k++)
 			take_acks(sending.acks[k], sending.headers[k].msg_len, portid, statuses);
 	}
+	// A dropped error may hide behind the barrier's acknowledgement.
+	answer_rest(statuses, overrun ? ENOBUFS : 0);
 }
 
 // Sends count changes' requests at once and reads their statuses.
 static void send_changes(const RouteChange* changes, const RouteRow* rows, uint32_t count, uint32_t* statuses)
 {
-	sending.first_seq = netlink_sequences(count);
+	sending.first_seq = netlink_sequences(count + 1);
 	sending.count = count;
-	sending.unanswered = count;
+	sending.barrier_answered = false;
 	size_t bytes = 0;
 	for (uint32_t i = 0; i < count; i++) {
 		bytes += put_change(sending.requests + bytes, changes[i], &rows[i], sending.first_seq + i);
 		statuses[i] = UNANSWERED;
 	}
+	// The kernel acknowledges a no-op that asks for it, after the requests before it.
+	netlink_request(sending.requests + bytes, NLMSG_NOOP, NLM_F_ACK, sending.first_seq + count, 0);
+	bytes += BARRIER_ROOM;
 	if (mnl_socket_sendto(netlink.change_socket, sending.requests, bytes) < 0) {
 		answer_rest(statuses, static_cast<uint32_t>(errno));
 		return;
@@ -156,6 +168,7 @@ void routing_apply(const RouteChange* changes, const RouteRow* rows, uint32_t co
 	if (count == 0)
 		return;
 	if (!netlink_open_change()) {
+		netlink.doubt = true;
 		std::fill(statuses, statuses + count, static_cast<uint32_t>(errno));
 		return;
 	}
@@ -165,11 +178,22 @@ void routing_apply(const RouteChange* changes, const RouteRow* rows, uint32_t co
 		sending.headers[i].msg_hdr.msg_iov = &sending.pieces[i];
 		sending.headers[i].msg_hdr.msg_iovlen = 1;
 	}
-	// A batch a send, split only where the send buffer takes less or the receive buffer cannot
-	// acknowledge as many.
-	uint32_t per_send = std::min({ROUTING_BATCH, static_cast<uint32_t>(netlink.change_send_bytes / REQUEST_ROOM),
-				      netlink.change_ack_room});
+	// A batch a send, split only where the send buffer takes less or the receive buffer could not
+	// hold an error for each and the barrier's acknowledgement.
+	size_t request_bytes = netlink.change_send_bytes > BARRIER_ROOM ? netlink.change_send_bytes - BARRIER_ROOM : 0;
+	uint32_t per_send = std::min({ROUTING_BATCH, static_cast<uint32_t>(request_bytes / REQUEST_ROOM),
+				      netlink.change_ack_room > 1 ? netlink.change_ack_room - 1 : 1});
 	per_send = std::max(per_send, 1u);
 	for (uint32_t first = 0; first < count; first += per_send)
 		send_changes(changes + first, rows + first, std::min(per_send, count - first), statuses + first);
+	// The watch socket never sees our own changes: the kept table takes the ones made; a refused
+	// one leaves the table in doubt.
+	for (uint32_t i = 0; i < count; i++) {
+		if (statuses[i] != 0)
+			netlink.doubt = true;
+		else if (changes[i] == ROUTE_DELETE)
+			kept_note(rows[i], KEPT_REMOVE);
+		else
+			kept_note(route_row_of_request(&rows[i]), KEPT_REPLACE);
+	}
 }

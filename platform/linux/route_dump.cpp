@@ -1,13 +1,19 @@
 // The forwarding table and the interface addresses through rtnetlink dumps: IPv4, main table only.
+// The forwarding table is kept between cycles from notifications and dumped afresh only at the
+// start, after a doubt, or once it is a minute old.
 #include "platform/routing.h"
 
 #include <errno.h>
 #include <linux/rtnetlink.h>
 
 #include <cstdlib>
+#include <ctime>
 
 #include "platform/linux/dump_scan.h"
 #include "platform/linux/netlink.h"
+#include "platform/linux/route_kept.h"
+#include "platform/linux/route_message.h"
+#include "platform/linux/route_watch.h"
 
 // A growing block of rows from std::malloc.
 struct RowBlock {
@@ -32,60 +38,13 @@ static void* block_slot(RowBlock* block, size_t row_size)
 // A main-table IPv4 route as a row; false only when the block cannot grow.
 static bool add_route(RowBlock* block, const nlmsghdr* nlh)
 {
-	const rtmsg* rtm = static_cast<const rtmsg*>(mnl_nlmsg_get_payload(nlh));
-	if (rtm->rtm_family != AF_INET)
+	RouteRow row;
+	if (!route_row_of_message(nlh, &row))
 		return true;
-	uint32_t table = rtm->rtm_table;
-	uint32_t dest = 0, gateway = 0, oif = 0, priority = 0;
-	bool multipath = false;
-	for (const nlattr* attr = netlink_first_attr(nlh, sizeof(*rtm)); netlink_attr_ok(nlh, attr);
-	     attr = mnl_attr_next(attr)) {
-		switch (mnl_attr_get_type(attr)) {
-		case RTA_TABLE:
-			table = mnl_attr_get_u32(attr);
-			break;
-		case RTA_DST:
-			dest = mnl_attr_get_u32(attr);
-			break;
-		case RTA_GATEWAY:
-			gateway = mnl_attr_get_u32(attr);
-			break;
-		case RTA_OIF:
-			oif = mnl_attr_get_u32(attr);
-			break;
-		case RTA_PRIORITY:
-			priority = mnl_attr_get_u32(attr);
-			break;
-		case RTA_MULTIPATH:
-			multipath = true;
-			break;
-		}
-	}
-	if (table != RT_TABLE_MAIN)
-		return true;
-
-	RouteRow* row = static_cast<RouteRow*>(block_slot(block, sizeof(RouteRow)));
-	if (!row)
+	RouteRow* slot = static_cast<RouteRow*>(block_slot(block, sizeof(RouteRow)));
+	if (!slot)
 		return false;
-	*row = RouteRow{};
-	row->dest = dest;
-	row->mask = netlink_mask_of(rtm->rtm_dst_len);
-	row->policy = rtm->rtm_tos;
-	row->next_hop = gateway;
-	row->if_index = oif;
-	if (rtm->rtm_type == RTN_UNICAST && !multipath)
-		row->type = gateway ? ROUTE_TYPE_INDIRECT : ROUTE_TYPE_DIRECT;
-	else
-		row->type = ROUTE_TYPE_OTHER;
-	if (rtm->rtm_protocol == RTPROT_LANXROUTE)
-		row->proto = ROUTE_PROTO_NETMGMT;
-	else if (rtm->rtm_protocol == RTPROT_KERNEL)
-		row->proto = ROUTE_PROTO_LOCAL;
-	else
-		row->proto = ROUTE_PROTO_OTHER;
-	row->metric1 = priority;
-	row->fetched_if_index = oif;
-	row->fetched_next_hop = gateway;
+	*slot = row;
 	return true;
 }
 
@@ -132,7 +91,10 @@ static uint32_t dump_rows(RowBlock* block, FetchStep* failed)
 	return 0;
 }
 
-bool routing_fetch_routes(RouteRow** rows, uint32_t* count, uint32_t* status, FetchStep* failed)
+// A kept table is dumped afresh after this many seconds.
+static constexpr time_t KEPT_AGE = 60;
+
+static bool dump_routes(RouteRow** rows, uint32_t* count, uint32_t* status, FetchStep* failed)
 {
 	RowBlock block{};
 	if (start_route_dump()) {
@@ -145,6 +107,36 @@ bool routing_fetch_routes(RouteRow** rows, uint32_t* count, uint32_t* status, Fe
 	*rows = static_cast<RouteRow*>(block.rows);
 	*count = block.count;
 	return *status == 0;
+}
+
+bool routing_fetch_routes(RouteRow** rows, uint32_t* count, uint32_t* status, FetchStep* failed)
+{
+	static time_t dumped;
+	time_t now = time(nullptr);
+	// Without a watch socket every cycle dumps.
+	bool watching = watch_open();
+	if (watching)
+		watch_drain();
+	if (watching && !netlink.doubt && kept_valid() && now - dumped < KEPT_AGE && now >= dumped &&
+	    kept_take(rows, count)) {
+		*status = 0;
+		return true;
+	}
+	// What the watch socket queues from here on comes after the dump's start: it is applied to the
+	// dump at the next fetch, where a change already in the dump is a change to the same result.
+	kept_forget();
+	netlink.doubt = false;
+	if (!dump_routes(rows, count, status, failed))
+		return false;
+	dumped = now;
+	if (!watching)
+		return true;
+	kept_reset(*rows, *count);
+	if (kept_take(rows, count))
+		return true;
+	*failed = FETCH_MEMORY;
+	*status = ENOMEM;
+	return false;
 }
 
 bool routing_fetch_addresses(AddressRow** rows, uint32_t* count, uint32_t* status, FetchStep* failed)
@@ -164,5 +156,7 @@ bool routing_fetch_addresses(AddressRow** rows, uint32_t* count, uint32_t* statu
 
 void routing_free(void* rows)
 {
-	std::free(rows);
+	// The kept table stays for the next cycle.
+	if (!kept_owns(rows))
+		std::free(rows);
 }

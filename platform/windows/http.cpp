@@ -155,6 +155,12 @@ bool http_read(HttpHandle request, void* buffer, uint32_t count, uint32_t* deliv
 	return true;
 }
 
+// WinINet is asked never to answer from its cache, and no answer is kept here.
+const char* http_kept_answer(HttpHandle, uint32_t*, bool*)
+{
+	return nullptr;
+}
+
 uint32_t http_status(HttpHandle request)
 {
 	DWORD code = 0, size = sizeof code;

@@ -135,3 +135,28 @@ $(ip -4 route show exact 10.1.0.0/16)" "0 +10.1.0.0/255.255.0.0[$L]: 0
 Updated route table successfully
 10.1.0.0/16 via 10.0.0.1 dev lanx0 proto 76 metric 1 
 10.1.0.0/16 via 192.0.2.1 dev world0 metric 100 "
+
+# One process over four cycles: before each, the table it kept equals a dump while another program
+# adds, changes and deletes routes (one of ours among them) and a link goes down, taking its routes.
+link other0 172.16.0.2/24
+# step WHAT: one cycle, read to its end (cycles to spare keep the process waiting, its pipes open).
+coproc kept { LANX_KEPT_CHECK=1 "$LANX_UPDATE_ONCE" --cycles 5 -0 @127.0.0.1/list.txt 10.0.0.1 192.0.2.1; }
+step() {
+	local verdict=
+	echo >&"${kept[1]}"
+	while read -r -t 30 line <&"${kept[0]}" && [ "${line#cycle }" = "$line" ]; do
+		[ "${line#kept }" = "$line" ] || verdict=${line##*: }
+	done
+	expect "kept table $1" "$verdict" same
+}
+step "at the start"
+ip route add 172.16.5.0/24 via 172.16.0.1 proto bird
+ip route add 10.70.0.0/16 via 10.0.0.1 metric 5
+ip route del 10.3.0.0/16
+ip route change 10.52.0.0/16 via 10.0.0.1 proto bird
+step "after adds, a change and a delete"
+ip route replace 172.16.5.0/24 via 172.16.0.3 proto bird
+ip route del 10.70.0.0/16 metric 5
+step "after a replace and a delete"
+ip link set other0 down
+step "after a link went down"

@@ -1,20 +1,44 @@
 // Update cycles against the real routing table, their log on standard output.
 // update_once [--cycles N] [numeric flag like -10] [@host/path] <lanx gateway> <world gateway>
 // With --cycles, N cycles run in this one process, each followed by its result line and a line
-// "cycle C ms T", its wall time: later cycles show what a long-running copy spends.
+// "cycle C ms T cpu U", its wall and CPU time: later cycles show what a long-running copy spends.
+// With LANX_KEPT_CHECK set (hidden): before each cycle, waits for a line feed on standard input,
+// then says whether the table kept between cycles equals a dump taken at once.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <vector>
 
 #include "common/control_word.h"
 #include "common/log.h"
 #include "common/settings.h"
 #include "control/command_line.h"
+#include "platform/linux/netlink.h"
+#include "platform/routing.h"
 #include "routes/cycle.h"
+
+static void compare_kept()
+{
+	RouteRow *kept = nullptr, *dumped = nullptr;
+	uint32_t kept_count = 0, dumped_count = 0, status = 0;
+	FetchStep failed;
+	std::getchar();
+	bool fetched = routing_fetch_routes(&kept, &kept_count, &status, &failed);
+	std::vector<RouteRow> kept_rows(kept, kept + kept_count);
+	routing_free(kept);
+	netlink.doubt = true;
+	fetched = routing_fetch_routes(&dumped, &dumped_count, &status, &failed) && fetched;
+	bool same = fetched && kept_count == dumped_count &&
+		    std::memcmp(kept_rows.data(), dumped, kept_count * sizeof(RouteRow)) == 0;
+	log_write("kept %u rows, dump %u: %s\n", kept_count, dumped_count, same ? "same" : "different");
+	routing_free(dumped);
+}
 
 int main(int argc, char** argv)
 {
+	bool kept = std::getenv("LANX_KEPT_CHECK") != nullptr;
 	long cycles = 0; // none: one cycle, no time line
 	if (argc > 2 && std::strcmp(argv[1], "--cycles") == 0) {
 		cycles = std::strtol(argv[2], nullptr, 10);
@@ -36,11 +60,15 @@ int main(int argc, char** argv)
 	convert_gateways();
 	int result = 0;
 	for (long c = 1; c <= (cycles > 0 ? cycles : 1); c++) {
+		if (kept)
+			compare_kept();
 		auto start = std::chrono::steady_clock::now();
+		std::clock_t cpu = std::clock();
 		result = run_update_cycle();
 		std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
 		if (cycles > 0)
-			log_write("cycle %ld ms %.1f\n", c, took.count());
+			log_write("cycle %ld ms %.1f cpu %.1f\n", c, took.count(),
+				  (std::clock() - cpu) * 1000.0 / CLOCKS_PER_SEC);
 		log_flush();
 	}
 	return result;

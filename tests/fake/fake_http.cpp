@@ -63,6 +63,11 @@ bool http_read(HttpHandle, void* buffer, uint32_t count, uint32_t* delivered)
 	return true;
 }
 
+const char* http_kept_answer(HttpHandle, uint32_t*, bool*)
+{
+	return nullptr;
+}
+
 uint32_t http_status(HttpHandle)
 {
 	return fake_http_status;
