@@ -8,7 +8,6 @@
 #include "control/background.h"
 #include "control/entry.h"
 #include "dialup/dial.h"
-#include "prefix/prefix_list.h"
 #include "tests/fake/fake_process.h"
 #include "tests/support.h"
 
@@ -157,18 +156,6 @@ TEST(BackgroundCopy, MainLoop)
 	expect_main_loop("a drop during a wait hangs up and redials before updating; one in the last wait too",
 			 {.drops = 12, .exit_on_pause = 3, .dials = {up5, up6}},
 			 "Dialing Link\n" UP(5) CYCLE CYCLE "> hangup 5\nDialing Link\n" UP(6) CYCLE "> hangup 6\n");
-}
-
-TEST(BackgroundCopy, AnExitAtOnceConvertsTheGatewaysAndEmptiesTheListFirst)
-{
-	const ScopedTempDir dir;
-	fresh_process({.word = CW_EXIT});
-	lanx_gateway_text = "10.0.0.1";
-	world_gateway_text = "10.1.0.1";
-	append_node(0, 0, 0);
-	EXPECT_EQ(finish(background_copy()), HERE "Exiting\n> returned 0\n");
-	EXPECT_EQ(std::pair(lanx_gateway, world_gateway), std::pair(net(10, 0, 0, 1), net(10, 1, 0, 1)));
-	EXPECT_EQ(prefix_list.next, &prefix_list);
 }
 
 TEST(BackgroundCopy, ALogThatCannotBeOpenedEndsItBeforeAll)

@@ -7,7 +7,6 @@
 
 #include "common/control_word.h"
 #include "common/log.h"
-#include "platform/notify.h"
 #include "platform/process.h"
 #include "platform/shared_word.h"
 
@@ -50,7 +49,7 @@ uint32_t* shared_word_map(int* error)
 	return answer(fake.map_error, error) ? &fake.word : nullptr;
 }
 
-// A copy runs when the word existed; the status file and the notices go nowhere.
+// A copy runs when the word existed; the status file goes nowhere.
 bool shared_word_running()
 {
 	return fake.existed;
@@ -64,13 +63,6 @@ bool shared_word_publish_status(const char*)
 std::FILE* shared_word_open_status()
 {
 	return nullptr;
-}
-
-void notify_service_manager(const char*) {}
-
-bool notify_watchdog_wanted()
-{
-	return false;
 }
 
 bool process_relaunch(int argc, char**, int* error)
