@@ -53,22 +53,29 @@ __declspec(dllexport) DWORD WINAPI GetIpForwardTable(PMIB_IPFORWARDTABLE t, PULO
 	t->dwNumEntries = 7;
 	for (int i = 0; i < 7; i++) {
 		MIB_IPFORWARDROW* r = memset(&t->table[i], 0, sizeof t->table[i]);
-		r->dwForwardDest = rows[i][0], r->dwForwardMask = rows[i][1], r->dwForwardNextHop = rows[i][2];
-		r->dwForwardIfIndex = rows[i][3], r->dwForwardType = rows[i][4], r->dwForwardProto = rows[i][5];
+		r->dwForwardDest = rows[i][0];
+		r->dwForwardMask = rows[i][1];
+		r->dwForwardNextHop = rows[i][2];
+		r->dwForwardIfIndex = rows[i][3];
+		r->dwForwardType = rows[i][4];
+		r->dwForwardProto = rows[i][5];
 		r->dwForwardMetric1 = METRIC + 5;
 	}
 	return NO_ERROR;
 }
+
+static const MIB_IPADDRROW addresses[2] = {
+	{.dwAddr = A(10, 1, 0, 2), .dwIndex = 3, .dwMask = A(255, 255, 255, 0)},
+	{.dwAddr = A(10, 2, 0, 2), .dwIndex = 5, .dwMask = A(255, 255, 255, 0)},
+};
 
 __declspec(dllexport) DWORD WINAPI GetIpAddrTable(PMIB_IPADDRTABLE t, PULONG size, BOOL order)
 {
 	(void)order;
 	if (!fits(t, size, sizeof *t + sizeof t->table[0]))
 		return ERROR_INSUFFICIENT_BUFFER;
-	memset(t, 0, sizeof *t + sizeof t->table[0]);
 	t->dwNumEntries = 2;
-	t->table[0].dwAddr = A(10, 1, 0, 2), t->table[0].dwMask = A(255, 255, 255, 0), t->table[0].dwIndex = 3;
-	t->table[1].dwAddr = A(10, 2, 0, 2), t->table[1].dwMask = A(255, 255, 255, 0), t->table[1].dwIndex = 5;
+	memcpy(t->table, addresses, sizeof addresses);
 	return NO_ERROR;
 }
 
