@@ -2,26 +2,24 @@
 // The host's IPv4 forwarding table and interface-address table.
 #include <cstdint>
 
-// One forwarding row. Addresses and masks in network byte order.
+// One forwarding row, as small as the cycle needs: a sparse list's table is a quarter of a million
+// of them. Addresses and masks in network byte order.
 struct RouteRow {
-	uint32_t dest;
-	uint32_t mask;
-	uint32_t policy;
-	uint32_t next_hop;
-	uint32_t if_index;
-	uint32_t type;  // 1 other, 3 direct, 4 indirect
-	uint32_t proto; // 1 other, 2 local, 3 network management (ours)
-	uint32_t age;   // carries the reconciliation marks during a cycle
-	uint32_t next_hop_as;
-	uint32_t metric1;
-	uint32_t metric2;
-	uint32_t metric3;
-	uint32_t metric4;
-	uint32_t metric5;
+	uint32_t dest = 0;
+	uint32_t mask = 0;
+	uint32_t next_hop = 0;
+	uint32_t if_index = 0;
+	uint32_t metric1 = 0;
 	// The row as fetched, for platforms that must name the old route to rewrite it.
-	uint32_t fetched_if_index;
-	uint32_t fetched_next_hop;
+	uint32_t fetched_if_index = 0;
+	uint32_t fetched_next_hop = 0;
+	uint8_t policy = 0; // the tos
+	uint8_t type = 0;   // 1 other, 3 direct, 4 indirect
+	uint8_t proto = 0;  // 1 other, 2 local, 3 network management (ours)
+	uint8_t age = 0;    // the reconciliation mark during a cycle, 0 as fetched
 };
+// No padding: rows are compared as bytes.
+static_assert(sizeof(RouteRow) == 32);
 
 // One interface address. Network byte order.
 struct AddressRow {
@@ -30,12 +28,12 @@ struct AddressRow {
 	uint32_t mask;
 };
 
-inline constexpr uint32_t ROUTE_TYPE_OTHER = 1;
-inline constexpr uint32_t ROUTE_TYPE_DIRECT = 3;
-inline constexpr uint32_t ROUTE_TYPE_INDIRECT = 4;
-inline constexpr uint32_t ROUTE_PROTO_OTHER = 1;
-inline constexpr uint32_t ROUTE_PROTO_LOCAL = 2;
-inline constexpr uint32_t ROUTE_PROTO_NETMGMT = 3;
+inline constexpr uint8_t ROUTE_TYPE_OTHER = 1;
+inline constexpr uint8_t ROUTE_TYPE_DIRECT = 3;
+inline constexpr uint8_t ROUTE_TYPE_INDIRECT = 4;
+inline constexpr uint8_t ROUTE_PROTO_OTHER = 1;
+inline constexpr uint8_t ROUTE_PROTO_LOCAL = 2;
+inline constexpr uint8_t ROUTE_PROTO_NETMGMT = 3;
 
 // Which step of a table fetch failed: the size query ("(0)"), the fetch proper ("(^)"),
 // or the allocation of the block (no line of its own).

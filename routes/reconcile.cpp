@@ -164,7 +164,6 @@ void ensure_route(const PrefixNode* block, uint32_t if_index, uint32_t next_hop)
 	created.if_index = if_index;
 	created.type = ROUTE_TYPE_DIRECT;
 	created.proto = ROUTE_PROTO_NETMGMT;
-	created.age = 0xFFFFFFFF;
 	created.metric1 = 1;
 	queue_change(ROUTE_CREATE, &created);
 }

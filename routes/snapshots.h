@@ -4,8 +4,9 @@
 
 #include "platform/routing.h"
 
-inline constexpr uint32_t MARK_KEEP = 0xFFFFFFDD;
-inline constexpr uint32_t MARK_UPDATE = 0xFFFFFFEE;
+// The marks the search leaves in a row's age for the sweep; a fetched row has none (0).
+inline constexpr uint8_t MARK_KEEP = 1;
+inline constexpr uint8_t MARK_UPDATE = 2;
 
 struct RouteSnapshot {
 	uint32_t count;

@@ -18,15 +18,20 @@
 #define REPOINTED "i10.1.0.0/255.255.0.0[3]: 2\n*10.1.0.0/255.255.0.0[2]: 5\n1 of 1 route changes failed\n"
 
 constexpr uint32_t LANX_IF = 2, WORLD_IF = 3, OTHER_IF = 0x1a;
-constexpr uint32_t INDIRECT = ROUTE_TYPE_INDIRECT, DIRECT = ROUTE_TYPE_DIRECT, MULTIPATH = ROUTE_TYPE_OTHER;
-constexpr uint32_t OURS = ROUTE_PROTO_NETMGMT, OTHER = ROUTE_PROTO_OTHER, LOCAL = ROUTE_PROTO_LOCAL;
+constexpr uint8_t INDIRECT = ROUTE_TYPE_INDIRECT, DIRECT = ROUTE_TYPE_DIRECT, MULTIPATH = ROUTE_TYPE_OTHER;
+constexpr uint8_t OURS = ROUTE_PROTO_NETMGMT, OTHER = ROUTE_PROTO_OTHER, LOCAL = ROUTE_PROTO_LOCAL;
 
 // A fetched row, ours, indirect and of metric 0 unless told otherwise: the sweep may delete it.
-RouteRow route(uint32_t dest, int32_t length, uint32_t if_index, uint32_t type = INDIRECT, uint32_t proto = OURS,
+RouteRow route(uint32_t dest, int32_t length, uint32_t if_index, uint8_t type = INDIRECT, uint8_t proto = OURS,
 	       uint32_t metric = 0)
 {
 	const uint32_t mask = host_to_net(block_mask(length));
-	return {host_to_net(dest), mask, 0, 0, if_index, type, proto, 0, 0, metric, 0, 0, 0, 0, 0, 0};
+	return {.dest = host_to_net(dest),
+		.mask = mask,
+		.if_index = if_index,
+		.metric1 = metric,
+		.type = type,
+		.proto = proto};
 }
 
 // The subnets of the two gateways' links.
@@ -80,7 +85,7 @@ TEST(Gateways, ResolvedAfreshWithTheHostRouteFallback)
 // after the download's handles line up to the result line (unsuccessful also after a count of failed
 // changes), the changes in their batches (creations
 // answered first), every block given back, the first change a creation of a direct row of ours,
-// of no age limit, of metric 1.
+// unmarked, of metric 1.
 void expect_cycle(const char* what, const std::vector<RouteRow>& routes, const char* ops, const std::string& log,
 		  uint32_t flags = CW_SHOW_CHANGES, const char* list = "10.1.0.0/16\n", char failing = 0,
 		  FetchStep step = FETCH_SIZE)
@@ -101,7 +106,7 @@ void expect_cycle(const char* what, const std::vector<RouteRow>& routes, const c
 	EXPECT_EQ(log_text(), "Updating route table\n" LOADING + log + "Updated route table " + result);
 	EXPECT_EQ(std::pair(fake_routing.blocks_outstanding, route_snapshot.count), std::pair(0, 0u)) << "all released";
 	for (const RouteRow& r : std::span(fake_routing.rows).first(ops[0] == 'c'))
-		EXPECT_EQ(std::tuple(r.type, r.proto, r.age, r.metric1), std::tuple(DIRECT, OURS, ~0u, 1u));
+		EXPECT_EQ(std::tuple(r.type, r.proto, r.age, r.metric1), std::tuple(DIRECT, OURS, 0, 1u));
 }
 
 // Over the list 10.1.0.0/16.

@@ -7,7 +7,7 @@
 #include "platform/linux/netlink.h"
 
 // The row of a route as the dump shows it.
-static RouteRow row_of(uint32_t dest, unsigned length, uint32_t tos, bool unicast, uint32_t protocol, uint32_t gateway,
+static RouteRow row_of(uint32_t dest, unsigned length, uint8_t tos, bool unicast, uint32_t protocol, uint32_t gateway,
 		       uint32_t oif, uint32_t priority)
 {
 	RouteRow row{};

@@ -12,28 +12,25 @@
 
 #include <cstdlib>
 
+// IP Helper names a route by destination, mask, interface and next hop; the protocols of its own
+// above 255 (the NT static ones) read as another's.
 static RouteRow to_route_row(const MIB_IPFORWARDROW& m)
 {
 	RouteRow r{};
 	r.dest = m.dwForwardDest;
 	r.mask = m.dwForwardMask;
-	r.policy = m.dwForwardPolicy;
 	r.next_hop = m.dwForwardNextHop;
 	r.if_index = m.dwForwardIfIndex;
-	r.type = m.dwForwardType;
-	r.proto = m.dwForwardProto;
-	r.age = m.dwForwardAge;
-	r.next_hop_as = m.dwForwardNextHopAS;
 	r.metric1 = m.dwForwardMetric1;
-	r.metric2 = m.dwForwardMetric2;
-	r.metric3 = m.dwForwardMetric3;
-	r.metric4 = m.dwForwardMetric4;
-	r.metric5 = m.dwForwardMetric5;
 	r.fetched_if_index = m.dwForwardIfIndex;
 	r.fetched_next_hop = m.dwForwardNextHop;
+	r.policy = static_cast<uint8_t>(m.dwForwardPolicy);
+	r.type = static_cast<uint8_t>(m.dwForwardType);
+	r.proto = m.dwForwardProto <= 0xFF ? static_cast<uint8_t>(m.dwForwardProto) : ROUTE_PROTO_OTHER;
 	return r;
 }
 
+// A row to hand IP Helper: of no age limit, the metrics past the first unused.
 static MIB_IPFORWARDROW to_mib_row(const RouteRow* r)
 {
 	MIB_IPFORWARDROW m{};
@@ -44,13 +41,12 @@ static MIB_IPFORWARDROW to_mib_row(const RouteRow* r)
 	m.dwForwardIfIndex = r->if_index;
 	m.dwForwardType = r->type;
 	m.dwForwardProto = r->proto;
-	m.dwForwardAge = r->age;
-	m.dwForwardNextHopAS = r->next_hop_as;
+	m.dwForwardAge = INFINITE;
 	m.dwForwardMetric1 = r->metric1;
-	m.dwForwardMetric2 = r->metric2;
-	m.dwForwardMetric3 = r->metric3;
-	m.dwForwardMetric4 = r->metric4;
-	m.dwForwardMetric5 = r->metric5;
+	m.dwForwardMetric2 = MIB_IPROUTE_METRIC_UNUSED;
+	m.dwForwardMetric3 = MIB_IPROUTE_METRIC_UNUSED;
+	m.dwForwardMetric4 = MIB_IPROUTE_METRIC_UNUSED;
+	m.dwForwardMetric5 = MIB_IPROUTE_METRIC_UNUSED;
 	return m;
 }
 
