@@ -2,7 +2,8 @@
 // Sockets start-up and dotted-address conversion.
 #include <cstdint>
 
-// Starts the sockets library where the platform has one; the result is of no interest.
+// The process-wide start-up: the sockets library where the platform has one, how the heap hands
+// out large blocks on Linux. The result is of no interest.
 void net_startup();
 
 // Converts a dotted address as inet_addr does: network order, 0xFFFFFFFF for text that is not one.

@@ -21,17 +21,11 @@ constexpr uint32_t LANX_IF = 2, WORLD_IF = 3, OTHER_IF = 0x1a;
 constexpr uint8_t INDIRECT = ROUTE_TYPE_INDIRECT, DIRECT = ROUTE_TYPE_DIRECT, MULTIPATH = ROUTE_TYPE_OTHER;
 constexpr uint8_t OURS = ROUTE_PROTO_NETMGMT, OTHER = ROUTE_PROTO_OTHER, LOCAL = ROUTE_PROTO_LOCAL;
 
-// A fetched row, ours, indirect and of metric 0 unless told otherwise: the sweep may delete it.
-RouteRow route(uint32_t dest, int32_t length, uint32_t if_index, uint8_t type = INDIRECT, uint8_t proto = OURS,
-	       uint32_t metric = 0)
+// A fetched row, ours (p), indirect (t) and of metric (m) 0 unless told otherwise: the sweep may delete it.
+RouteRow route(uint32_t dest, int32_t length, uint32_t if_index, uint8_t t = INDIRECT, uint8_t p = OURS, uint32_t m = 0)
 {
 	const uint32_t mask = host_to_net(block_mask(length));
-	return {.dest = host_to_net(dest),
-		.mask = mask,
-		.if_index = if_index,
-		.metric1 = metric,
-		.type = type,
-		.proto = proto};
+	return {.dest = host_to_net(dest), .mask = mask, .if_index = if_index, .metric1 = m, .type = t, .proto = p};
 }
 
 // The subnets of the two gateways' links.

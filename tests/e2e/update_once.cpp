@@ -16,6 +16,7 @@
 #include "common/settings.h"
 #include "control/command_line.h"
 #include "platform/linux/netlink.h"
+#include "platform/net.h"
 #include "platform/routing.h"
 #include "routes/cycle.h"
 
@@ -57,6 +58,7 @@ int main(int argc, char** argv)
 		print_usage();
 		return 1;
 	}
+	net_startup();
 	convert_gateways();
 	int result = 0;
 	for (long c = 1; c <= (cycles > 0 ? cycles : 1); c++) {
