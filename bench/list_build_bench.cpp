@@ -35,7 +35,7 @@ std::string generated_list(int64_t count)
 int64_t node_count()
 {
 	int64_t n = 0;
-	for (PrefixNode* p = prefix_list.next; p != &prefix_list; p = p->next)
+	for (PrefixNode* p = next_node(&prefix_list); p != &prefix_list; p = next_node(p))
 		n++;
 	return n;
 }

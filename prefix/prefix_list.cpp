@@ -5,58 +5,70 @@
 #include <bit>
 #include <cstdlib>
 
-constinit PrefixNode prefix_list = {0, 0, 0, &prefix_list, &prefix_list};
+constinit PrefixNode prefix_list = {0, 0, 0, 0, 0};
 
 // Nodes come from chunks, one heap call for thousands of them; a released node waits on a
 // free list for the next append, and the chunks go back when the list is reset.
-constexpr size_t NODE_CHUNK = 4000;
+PrefixNode** node_chunks;
+static uint32_t chunk_count;
+static uint32_t chunk_room;
+// The next index never handed out: 0 is the sentinel's, so slot 0 of chunk 0 stays unused.
+static uint32_t fresh = 1;
+// The first released node, its next the one released before; 0 when none waits.
+static uint32_t free_nodes;
 
-struct NodeChunk {
-	NodeChunk* next;
-	PrefixNode nodes[NODE_CHUNK];
-};
-
-static NodeChunk* chunks;
-static size_t chunk_used = NODE_CHUNK;
-static PrefixNode* free_nodes;
-
-static PrefixNode* take_node()
+// Room for one more chunk in the table; false when memory ran out or the indexes would.
+static bool add_chunk()
 {
-	if (free_nodes != nullptr) {
-		PrefixNode* node = free_nodes;
-		free_nodes = node->next;
-		return node;
+	if (chunk_count == UINT32_MAX / NODE_CHUNK)
+		return false;
+	if (chunk_count == chunk_room) {
+		uint32_t room = chunk_room ? chunk_room * 2 : 64;
+		PrefixNode** grown = static_cast<PrefixNode**>(std::realloc(node_chunks, room * sizeof(PrefixNode*)));
+		if (grown == nullptr)
+			return false;
+		node_chunks = grown;
+		chunk_room = room;
 	}
-	if (chunk_used == NODE_CHUNK) {
-		NodeChunk* chunk = static_cast<NodeChunk*>(std::malloc(sizeof(NodeChunk)));
-		if (chunk == nullptr)
-			return nullptr;
-		chunk->next = chunks;
-		chunks = chunk;
-		chunk_used = 0;
-	}
-	return &chunks->nodes[chunk_used++];
+	PrefixNode* chunk = static_cast<PrefixNode*>(std::malloc(NODE_CHUNK * sizeof(PrefixNode)));
+	if (chunk == nullptr)
+		return false;
+	node_chunks[chunk_count++] = chunk;
+	return true;
 }
 
-static void give_node(PrefixNode* node)
+// A node's index; 0 when it cannot be allocated.
+static uint32_t take_node()
 {
-	node->next = free_nodes;
-	free_nodes = node;
+	if (free_nodes != 0) {
+		uint32_t index = free_nodes;
+		free_nodes = node_at(index)->next;
+		return index;
+	}
+	if (fresh / NODE_CHUNK == chunk_count && !add_chunk())
+		return 0;
+	return fresh++;
+}
+
+static void give_node(uint32_t index)
+{
+	node_at(index)->next = free_nodes;
+	free_nodes = index;
 }
 
 PrefixNode* append_node(uint32_t base, int32_t length, uint8_t listed)
 {
-	PrefixNode* node = take_node();
-	if (node == nullptr)
+	uint32_t index = take_node();
+	if (index == 0)
 		return nullptr;
-	PrefixNode* tail = prefix_list.prev;
+	PrefixNode* node = node_at(index);
 	node->base = base;
-	node->length = length;
+	node->length = static_cast<int8_t>(length);
 	node->listed = listed;
-	node->next = &prefix_list;
-	node->prev = tail;
-	prefix_list.prev = node;
-	tail->next = node;
+	node->next = 0;
+	node->prev = prefix_list.prev;
+	prev_node(node)->next = index;
+	prefix_list.prev = index;
 	return node;
 }
 
@@ -65,24 +77,26 @@ uint32_t prefix_list_changes;
 void remove_node(PrefixNode* node)
 {
 	prefix_list_changes++;
-	node->prev->next = node->next;
-	node->next->prev = node->prev;
-	give_node(node);
+	// A node's index is its neighbour's link to it.
+	uint32_t index = prev_node(node)->next;
+	prev_node(node)->next = node->next;
+	next_node(node)->prev = node->prev;
+	give_node(index);
 }
 
 // Fuses the tail with its lower half-sibling as far up as the list allows.
 // Bases are not compared: with ascending input the neighbour is that sibling.
 static void merge_up()
 {
-	PrefixNode* tail = prefix_list.prev;
-	PrefixNode* before = tail->prev;
+	PrefixNode* tail = node_at(prefix_list.prev);
+	PrefixNode* before = prev_node(tail);
 	while (before->listed && before->length == tail->length && (tail->base & block_size(tail->length)) != 0) {
-		before->next = &prefix_list;
-		prefix_list.prev = before;
-		give_node(tail);
+		prefix_list.prev = tail->prev;
+		give_node(before->next);
+		before->next = 0;
 		before->length--;
 		tail = before;
-		before = tail->prev;
+		before = prev_node(tail);
 	}
 }
 
@@ -92,7 +106,7 @@ bool add_prefix(uint32_t address, int32_t length)
 	if (length < 0 || length > 32)
 		return true;
 
-	PrefixNode* tail = prefix_list.prev;
+	PrefixNode* tail = node_at(prefix_list.prev);
 	uint32_t base = tail->base;
 	int32_t tail_length = tail->length;
 
@@ -104,13 +118,13 @@ bool add_prefix(uint32_t address, int32_t length)
 		if (length <= tail_length) {
 			if (address <= base && last >= tail_last) {
 				tail->base = address;
-				tail->length = length;
+				tail->length = static_cast<int8_t>(length);
 				merge_up();
 				return true;
 			}
 			uint32_t size = block_size(length);
 			if (length == tail_length && (base & size) == 0 && base + size == address) {
-				tail->length = tail_length - 1;
+				tail->length = static_cast<int8_t>(tail_length - 1);
 				merge_up();
 				return true;
 			}
@@ -152,13 +166,14 @@ bool add_prefix(uint32_t address, int32_t length)
 void reset_prefix_list()
 {
 	prefix_list_changes++;
-	while (chunks != nullptr) {
-		NodeChunk* next = chunks->next;
-		std::free(chunks);
-		chunks = next;
-	}
-	chunk_used = NODE_CHUNK;
-	free_nodes = nullptr;
-	prefix_list.next = &prefix_list;
-	prefix_list.prev = &prefix_list;
+	for (uint32_t i = 0; i < chunk_count; i++)
+		std::free(node_chunks[i]);
+	std::free(node_chunks);
+	node_chunks = nullptr;
+	chunk_count = 0;
+	chunk_room = 0;
+	fresh = 1;
+	free_nodes = 0;
+	prefix_list.next = 0;
+	prefix_list.prev = 0;
 }

@@ -2,16 +2,37 @@
 // The PrefixList: an ordered partition of the IPv4 space into listed blocks and gap blocks.
 #include <cstdint>
 
+// 16 bytes: a sparse list's partition is half a million of them.
 struct PrefixNode {
 	uint32_t base; // host order; host bits beyond the length are kept as given
-	int32_t length;
+	int8_t length;
 	uint8_t listed;
-	PrefixNode* prev;
-	PrefixNode* next;
+	// The neighbours by index: 0 is the sentinel, the others are places in the node chunks.
+	uint32_t prev;
+	uint32_t next;
 };
 
 // The sentinel: next is the head, prev the tail. Reads as an unlisted block of length 0.
 extern PrefixNode prefix_list;
+
+// Nodes live in chunks of NODE_CHUNK; node_chunks[i / NODE_CHUNK] holds index i.
+inline constexpr uint32_t NODE_CHUNK = 4096;
+extern PrefixNode** node_chunks;
+
+inline PrefixNode* node_at(uint32_t index)
+{
+	return index == 0 ? &prefix_list : &node_chunks[index / NODE_CHUNK][index % NODE_CHUNK];
+}
+
+inline PrefixNode* next_node(const PrefixNode* node)
+{
+	return node_at(node->next);
+}
+
+inline PrefixNode* prev_node(const PrefixNode* node)
+{
+	return node_at(node->prev);
+}
 
 // 2^(32 - length) modulo 2^32: 0 for length 0. Also the level bit of a length. Lengths 0..32.
 inline uint32_t block_size(int32_t length)

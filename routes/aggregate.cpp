@@ -14,23 +14,23 @@ static PrefixNode* merge_node(PrefixNode* node, bool* changed)
 	while (node->length > 0) {
 		int32_t length = node->length;
 		uint32_t level = block_size(length);
-		PrefixNode* before = node->prev;
-		PrefixNode* after = node->next;
-		if (before->listed && before->length == length && (node->listed || before->prev->listed) &&
+		PrefixNode* before = prev_node(node);
+		PrefixNode* after = next_node(node);
+		if (before->listed && before->length == length && (node->listed || prev_node(before)->listed) &&
 		    (node->base & level) != 0) {
 			// A gap keeps going to the world once it is inside a listed block.
 			if (!node->listed)
 				ensure_route(node, world_if, world_gateway);
-			before->length = length - 1;
+			before->length = static_cast<int8_t>(length - 1);
 			remove_node(node);
 			node = before;
-		} else if (after->listed && after->length == length && (node->listed || after->next->listed) &&
-			   (node->base & level) == 0 && after != prefix_list.prev) {
+		} else if (after->listed && after->length == length && (node->listed || next_node(after)->listed) &&
+			   (node->base & level) == 0 && after != node_at(prefix_list.prev)) {
 			// The last node never gets a route: absorbing it would leave this node unrouted too.
 			if (!node->listed)
 				ensure_route(node, world_if, world_gateway);
 			node->listed = 1;
-			node->length = length - 1;
+			node->length = static_cast<int8_t>(length - 1);
 			remove_node(after);
 		} else {
 			break;
@@ -45,7 +45,7 @@ void aggregate_prefixes()
 	bool changed = true;
 	while (changed) {
 		changed = false;
-		for (PrefixNode* node = prefix_list.next; node != &prefix_list; node = node->next) {
+		for (PrefixNode* node = next_node(&prefix_list); node != &prefix_list; node = next_node(node)) {
 			// Listed blocks reached by advancing are passed over.
 			if (!node->listed)
 				node = merge_node(node, &changed);

@@ -32,8 +32,9 @@ int update_routes()
 			aggregate_prefixes();
 
 		// The last node, normally the terminator, never gets a route.
-		for (PrefixNode* node = prefix_list.next; node != &prefix_list && node != prefix_list.prev;
-		     node = node->next) {
+		PrefixNode* last = node_at(prefix_list.prev);
+		for (PrefixNode* node = next_node(&prefix_list); node != &prefix_list && node != last;
+		     node = next_node(node)) {
 			if (!node->listed)
 				continue;
 			if (control_word_has(CW_SHOW_LISTED)) {

@@ -22,8 +22,8 @@ std::string nodes()
 {
 	std::string out;
 	char s[24];
-	for (PrefixNode* n = prefix_list.next; n != &prefix_list; n = n->next)
-		if (n->listed || n == prefix_list.next)
+	for (PrefixNode* n = next_node(&prefix_list); n != &prefix_list; n = next_node(n))
+		if (n->listed || n == next_node(&prefix_list))
 			out += std::string(s, std::snprintf(s, sizeof s, " %c%u.%u.%u.%u/%d", n->listed ? '+' : '-',
 							    n->base >> 24, n->base >> 16 & 255, n->base >> 8 & 255,
 							    n->base & 255, n->length));
@@ -107,12 +107,12 @@ TEST(Partition, AscendingPrefixesTileTheSpaceAndSortEveryAddress)
 		append_node(0, 0, 0);
 		for (auto [a, length] : added)
 			ASSERT_TRUE(add_prefix(a, length) && add_prefix(a, 33) && add_prefix(a, -1));
-		uint64_t at = prefix_list.next->next->base;
+		uint64_t at = next_node(next_node(&prefix_list))->base;
 		ASSERT_TRUE(at == 0 || at == 0x80000000u) << nodes();
-		for (PrefixNode* n = prefix_list.next->next; n != &prefix_list; n = n->next) {
-			const PrefixNode* p = n->prev;
+		for (PrefixNode* n = next_node(next_node(&prefix_list)); n != &prefix_list; n = next_node(n)) {
+			const PrefixNode* p = prev_node(n);
 			ASSERT_TRUE(n->base == at && at % size(n->length) == 0) << nodes();
-			ASSERT_TRUE(p == prefix_list.next || p->listed != n->listed || p->length != n->length ||
+			ASSERT_TRUE(p == next_node(&prefix_list) || p->listed != n->listed || p->length != n->length ||
 				    (p->base & size(n->length)) != 0)
 				<< nodes();
 			at += size(n->length);
@@ -123,8 +123,8 @@ TEST(Partition, AscendingPrefixesTileTheSpaceAndSortEveryAddress)
 			for (uint32_t x : {first - 1, first, last, last + 1, static_cast<uint32_t>(rng())}) {
 				bool lanx = std::any_of(added.begin(), added.end(),
 							[&](auto& p) { return (x ^ p.first) < size(p.second); });
-				PrefixNode* best = prefix_list.next;
-				for (PrefixNode* n = best; n != &prefix_list; n = n->next)
+				PrefixNode* best = next_node(&prefix_list);
+				for (PrefixNode* n = best; n != &prefix_list; n = next_node(n))
 					best = (x ^ n->base) < size(n->length) && n->length >= best->length ? n : best;
 				ASSERT_EQ(best->listed, lanx) << x << " in " << nodes();
 			}
@@ -218,7 +218,7 @@ TEST(LoadPrefixList, TextsToPartition)
 	expect_load("mask 0", "0.0.0.0/0", "+0.0.0.0/0");
 	expect_load("a space or sign first adds nothing", " 1.0.0.0/8\n+2.0.0.0/8\n-3.0.0.0/8\n", TOP + 1);
 	// The same texts again: a partition the aggregation pass changed is built anew.
-	remove_node(prefix_list.prev);
+	remove_node(node_at(prefix_list.prev));
 	expect_load("the same texts over a changed partition", " 1.0.0.0/8\n+2.0.0.0/8\n-3.0.0.0/8\n", TOP + 1);
 }
 

@@ -180,7 +180,7 @@ TEST(Reconcile, SearchFindsEveryRowOfATableFetchedInAnyOrder)
 		std::shuffle(fake_routing.routes.begin(), fake_routing.routes.end(), rng);
 		ASSERT_TRUE(fetch_route_snapshot(&route_snapshot));
 		for (const RouteRow& r : fake_routing.routes) {
-			const PrefixNode block = {net_to_host(r.dest), std::popcount(r.mask), 1, nullptr, nullptr};
+			const PrefixNode block = {net_to_host(r.dest), int8_t(std::popcount(r.mask)), 1, 0, 0};
 			ensure_route(&block, LANX_IF, lanx_gateway);
 		}
 		sweep_routes();
