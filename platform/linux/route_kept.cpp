@@ -91,38 +91,40 @@ static bool apply_notes(const KeptNote* note, const KeptNote* end, RouteRow* rou
 	return true;
 }
 
-// Merges the notes into a new block: rows and notes sorted by key, the notes of one key in order.
+// Merges the notes in place: the block grows by room for the notes (a mapping of its own grows
+// without a copy) and its rows move up by as much, so that the merged rows, at most one a row or
+// a key of the notes, are written below the rows still to read. Rows and notes are sorted by key,
+// the notes of one key in order. A false leaves the block to be forgotten.
 static bool merge_notes()
 {
 	std::stable_sort(kept.notes.begin(), kept.notes.end(), note_less);
-	size_t room = std::max<size_t>(kept.count + kept.notes.size(), 1);
-	RouteRow* merged = static_cast<RouteRow*>(std::malloc(room * sizeof(RouteRow)));
+	size_t room = kept.count + kept.notes.size();
+	RouteRow* merged = static_cast<RouteRow*>(std::realloc(kept.rows, room * sizeof(RouteRow)));
 	if (!merged)
 		return false;
+	kept.rows = merged;
+	const RouteRow* rows = merged + kept.notes.size();
+	std::memmove(merged + kept.notes.size(), merged, kept.count * sizeof(RouteRow));
 	uint32_t i = 0, out = 0;
 	for (size_t n = 0; n < kept.notes.size();) {
 		const RouteRow& key = kept.notes[n].row;
-		while (i < kept.count && route_key_less(kept.rows[i], key))
-			merged[out++] = kept.rows[i++];
+		while (i < kept.count && route_key_less(rows[i], key))
+			merged[out++] = rows[i++];
 		size_t end = n;
 		while (end < kept.notes.size() && route_same_key(kept.notes[end].row, key))
 			end++;
 		RouteRow route{};
-		bool present = i < kept.count && route_same_key(kept.rows[i], key);
+		bool present = i < kept.count && route_same_key(rows[i], key);
 		if (present)
-			route = kept.rows[i++];
-		if (!apply_notes(&kept.notes[n], kept.notes.data() + end, &route, &present)) {
-			std::free(merged);
+			route = rows[i++];
+		if (!apply_notes(&kept.notes[n], kept.notes.data() + end, &route, &present))
 			return false;
-		}
 		if (present)
 			merged[out++] = route;
 		n = end;
 	}
 	while (i < kept.count)
-		merged[out++] = kept.rows[i++];
-	std::free(kept.rows);
-	kept.rows = merged;
+		merged[out++] = rows[i++];
 	kept.count = out;
 	kept.notes.clear();
 	return true;
