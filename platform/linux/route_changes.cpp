@@ -14,6 +14,7 @@
 #include "platform/linux/netlink.h"
 #include "platform/linux/route_kept.h"
 #include "platform/linux/route_message.h"
+#include "platform/linux/route_watch.h"
 
 // Room for the largest request: header, rtmsg and four 32-bit attributes come to 60 bytes.
 static constexpr size_t REQUEST_ROOM = 64;
@@ -196,4 +197,5 @@ void routing_apply(const RouteChange* changes, const RouteRow* rows, uint32_t co
 		else
 			kept_note(route_row_of_request(&rows[i]), KEPT_REPLACE);
 	}
+	watch_leave_routes();
 }

@@ -126,6 +126,7 @@ bool routing_fetch_routes(RouteRow** rows, uint32_t* count, uint32_t* status, Fe
 	// dump at the next fetch, where a change already in the dump is a change to the same result.
 	kept_forget();
 	netlink.doubt = false;
+	watching = watching && watch_join_routes();
 	if (!dump_routes(rows, count, status, failed))
 		return false;
 	dumped = now;

@@ -25,6 +25,7 @@ struct Watch {
 	alignas(nlmsghdr) char slots[WATCH_SLOTS][WATCH_SLOT_SIZE];
 	iovec pieces[WATCH_SLOTS];
 	mmsghdr headers[WATCH_SLOTS];
+	bool routes_left;
 };
 static Watch watch;
 
@@ -116,4 +117,23 @@ void watch_drain()
 				take_notification(msg);
 		}
 	}
+}
+
+static bool route_membership(int option)
+{
+	int group = RTNLGRP_IPV4_ROUTE;
+	return mnl_socket_setsockopt(watch.socket, option, &group, sizeof group) == 0;
+}
+
+void watch_leave_routes()
+{
+	if (watch.socket && !watch.routes_left && netlink.doubt)
+		watch.routes_left = route_membership(NETLINK_DROP_MEMBERSHIP);
+}
+
+bool watch_join_routes()
+{
+	if (watch.routes_left && route_membership(NETLINK_ADD_MEMBERSHIP))
+		watch.routes_left = false;
+	return !watch.routes_left;
 }

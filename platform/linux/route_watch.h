@@ -7,3 +7,8 @@ bool watch_open();
 // Reads every notification queued: route changes go to the kept table; a link, address or nexthop
 // change, a lost notification or a failed read set netlink.doubt.
 void watch_drain();
+// Leaves the route group once a dump is due anyway (netlink.doubt): the rest of a bulk of our own
+// changes then costs the kernel no filtered copy of each notification.
+void watch_leave_routes();
+// Joins the route group again, before that dump; false with errno when it cannot.
+bool watch_join_routes();
