@@ -159,9 +159,7 @@ TEST(Cycle, EarlyEndsChangeNothing)
 {
 	expect_early_end("the list is refused: no table read", 'l', FETCH_SIZE, "List server answered 404\n");
 	expect_early_end("route size query fails", 'r', FETCH_SIZE, "GetIpForwardTable(0): 0\n");
-	expect_early_end("route fetch fails", 'r', FETCH_TABLE, "GetIpForwardTable(^): 0\n");
 	expect_early_end("route block not allocated", 'r', FETCH_MEMORY, "");
-	expect_early_end("address size query fails", 'a', FETCH_SIZE, "GetIpAddrTable(0): 0\n");
 	expect_early_end("address fetch fails", 'a', FETCH_TABLE, "GetIpAddrTable(^): 0\n");
 	expect_early_end("no gateway", 'g', FETCH_SIZE, BAD_LANX "Bad WORLD gateway specified: 192.0.2.1\n");
 }
