@@ -25,6 +25,7 @@ const char usage[] =
 	"lanxroute  --exit asks the running copy of lanxroute to exit.\n  or   lanxroute  --status shows what "
 	"the running copy of lanxroute is doing.\n";
 const char running[] = "LanxRoute is already running.\n";
+const char NOT_YET[] = "LanxRoute is running; its first cycle has not ended yet.\n";
 const FakeDial busy = {.dial = 678, .handle = 0}, up5 = {.handle = 5}, up6 = {.handle = 6};
 const Fake later = {.existed = true, .word = 0x7F}; // a running copy's flags, its exit request among them
 
@@ -102,6 +103,12 @@ TEST(CommandLine, ToARunningCopy)
 	expect_line("-h is --help", "-h 1.0.0.1 1.0.0.2", asked);
 	expect_line("--version: the version line", "--version",
 		    {.err = "", .word = 0x7F, .timeline = "> returned 0\n", .out = "LanxRoute version 1.1\n"});
+	Fake published = later;
+	published.published = "s";
+	expect_line("--status prints what the copy published", "--status",
+		    {.err = "", .word = 0x7F, .timeline = "> returned 0\n", .out = "s"}, published);
+	expect_line("--status before the copy's first cycle ended", "--status",
+		    {.err = "", .word = 0x7F, .timeline = "> returned 0\n", .out = NOT_YET});
 }
 
 TEST(CommandLine, WithoutARunningCopy)
@@ -123,6 +130,8 @@ TEST(CommandLine, WithoutARunningCopy)
 		     .timeline = "> relaunch 3 arguments\n> returned 1\n"},
 		    {.relaunch_error = 5});
 	expect_line("no gateways: the usage, no copy", "--verbose", {.err = usage, .word = 0x3E}, {});
+	expect_line("--status with no copy", "--status",
+		    {.err = "", .timeline = "> returned 3\n", .out = "LanxRoute is not running.\n"}, {});
 	expect_line("--no-fork runs the copy here; its event cannot be created", "--no-fork -40",
 		    {.err = "", .word = 0x40, .timeline = HERE "CreateEvent(^): 1450\n> returned 1\n"},
 		    {.event_error = 1450});
@@ -145,8 +154,9 @@ void expect_main_loop(const char* what, const Fake& script, const std::string& t
 TEST(BackgroundCopy, MainLoop)
 {
 	const ScopedTempDir dir;
-	expect_main_loop("no entry name: never dials, a drop hangs up nothing; a log renamed away is reopened",
-			 {.drops = 2, .exit_on_pause = 3, .rotate_on_pause = 1}, CYCLE "> rotate\n" CYCLE CYCLE);
+	expect_main_loop("no entry name: never dials, a drop hangs up nothing; a log renamed away is reopened by name",
+			 {.drops = 2, .exit_on_pause = 3, .rotate_on_pause = 1, .silent_rotate = true},
+			 CYCLE "> rotate\n" CYCLE CYCLE);
 	expect_main_loop("failing dials redial every second, a renamed log is reopened; the link is hung up at exit",
 			 {.exit_on_pause = 3, .rotate_on_pause = 1, .dials = {busy, busy, up5}},
 			 "Dialing Link\n" BUSY "Redialing Link\n> sleep 1000\n" BUSY

@@ -219,4 +219,21 @@ TEST(LoadPrefixList, TextsToPartition)
 		    "+1.0.0.0/8 +2.0.0.0/7" TOP);
 }
 
+// An answer the platform keeps is the list, read in place; confirmed again, it is not built anew.
+TEST(LoadPrefixList, AnswerThePlatformKeeps)
+{
+	const ScopedTempDir dir;
+	std::ofstream("lanxroute.static");
+	for (bool confirmed : {false, true}) {
+		SCOPED_TRACE(confirmed ? "confirmed" : "new");
+		start_test_log();
+		fake_http_serve("10.0.0.0/8\n1.2.3.256\n");
+		fake_http_kept = "10.0.0.0/8\n1.2.3.256\n";
+		fake_http_same = confirmed;
+		EXPECT_TRUE(load_prefix_list());
+		EXPECT_EQ(nodes(), "-0.0.0.0/0 +10.0.0.0/8" TOP);
+		EXPECT_EQ(log_text().find("Skipped 1 line of the list") == std::string::npos, confirmed);
+	}
+}
+
 } // namespace
