@@ -96,6 +96,7 @@ TEST(CommandLine, ToARunningCopy)
 	expect_line("not a number: the loop stops there", "--changes -verbose --exit",
 		    {.err = "Invalid numeric flag verbose.\n", .word = 0x10});
 	expect_line("a list url: http:/ is a host", "@http:/x/y", {.list = "http: /x/y"});
+	expect_line("a list url: so is https:/", "@https:/x/y", {.list = "https: /x/y"});
 	expect_line("a list url: https:// stays with the host", "@https://h/p", {.list = "https://h /p"});
 	expect_line("a list url without a path", "@http://host", {.err = "Invalid list url http://host.\n"});
 	const Outcome asked = {.err = "", .word = 0x7F, .timeline = "> returned 0\n", .out = usage};
@@ -149,6 +150,7 @@ void expect_main_loop(const char* what, const Fake& script, const std::string& t
 	ras_entry_name = script.dials.empty() ? nullptr : "Link";
 	lanx_gateway_text = "10.0.0.1";
 	EXPECT_EQ(finish(background_copy()), HERE + timeline + "Exiting\n> returned 0\n");
+	EXPECT_EQ(fake.published == NOT_YET, timeline.find("Updating") == std::string::npos) << "the status";
 }
 
 TEST(BackgroundCopy, MainLoop)
@@ -166,6 +168,12 @@ TEST(BackgroundCopy, MainLoop)
 	expect_main_loop("a drop during a wait hangs up and redials before updating; one in the last wait too",
 			 {.drops = 12, .exit_on_pause = 3, .dials = {up5, up6}},
 			 "Dialing Link\n" UP(5) CYCLE CYCLE "> hangup 5\nDialing Link\n" UP(6) CYCLE "> hangup 6\n");
+	// Both gateways are converted before the first cycle, even when an exit is asked at once.
+	fresh_process({.word = CW_EXIT});
+	lanx_gateway_text = "10.0.0.1";
+	world_gateway_text = "10.1.0.1";
+	EXPECT_EQ(finish(background_copy()), HERE "Exiting\n> returned 0\n");
+	EXPECT_EQ(std::pair(lanx_gateway, world_gateway), std::pair(net(10, 0, 0, 1), net(10, 1, 0, 1)));
 }
 
 TEST(BackgroundCopy, ALogThatCannotBeOpenedEndsItBeforeAll)
