@@ -25,6 +25,7 @@ const char usage[] =
 	"lanxroute  --exit asks the running copy of lanxroute to exit.\n  or   lanxroute  --status shows what "
 	"the running copy of lanxroute is doing.\n";
 const char running[] = "LanxRoute is already running.\n";
+const char NOT_YET[] = "LanxRoute is running; its first cycle has not ended yet.\n";
 const FakeDial busy = {.dial = 678, .handle = 0}, up5 = {.handle = 5}, up6 = {.handle = 6};
 const Fake later = {.existed = true, .word = 0x7F}; // a running copy's flags, its exit request among them
 
@@ -95,6 +96,7 @@ TEST(CommandLine, ToARunningCopy)
 	expect_line("not a number: the loop stops there", "--changes -verbose --exit",
 		    {.err = "Invalid numeric flag verbose.\n", .word = 0x10});
 	expect_line("a list url: http:/ is a host", "@http:/x/y", {.list = "http: /x/y"});
+	expect_line("a list url: so is https:/", "@https:/x/y", {.list = "https: /x/y"});
 	expect_line("a list url: https:// stays with the host", "@https://h/p", {.list = "https://h /p"});
 	expect_line("a list url without a path", "@http://host", {.err = "Invalid list url http://host.\n"});
 	const Outcome asked = {.err = "", .word = 0x7F, .timeline = "> returned 0\n", .out = usage};
@@ -102,6 +104,12 @@ TEST(CommandLine, ToARunningCopy)
 	expect_line("-h is --help", "-h 1.0.0.1 1.0.0.2", asked);
 	expect_line("--version: the version line", "--version",
 		    {.err = "", .word = 0x7F, .timeline = "> returned 0\n", .out = "LanxRoute version 1.1\n"});
+	Fake published = later;
+	published.published = "s";
+	expect_line("--status prints what the copy published", "--status",
+		    {.err = "", .word = 0x7F, .timeline = "> returned 0\n", .out = "s"}, published);
+	expect_line("--status before the copy's first cycle ended", "--status",
+		    {.err = "", .word = 0x7F, .timeline = "> returned 0\n", .out = NOT_YET});
 }
 
 TEST(CommandLine, WithoutARunningCopy)
@@ -123,6 +131,8 @@ TEST(CommandLine, WithoutARunningCopy)
 		     .timeline = "> relaunch 3 arguments\n> returned 1\n"},
 		    {.relaunch_error = 5});
 	expect_line("no gateways: the usage, no copy", "--verbose", {.err = usage, .word = 0x3E}, {});
+	expect_line("--status with no copy", "--status",
+		    {.err = "", .timeline = "> returned 3\n", .out = "LanxRoute is not running.\n"}, {});
 	expect_line("--no-fork runs the copy here; its event cannot be created", "--no-fork -40",
 		    {.err = "", .word = 0x40, .timeline = HERE "CreateEvent(^): 1450\n> returned 1\n"},
 		    {.event_error = 1450});
@@ -140,13 +150,17 @@ void expect_main_loop(const char* what, const Fake& script, const std::string& t
 	ras_entry_name = script.dials.empty() ? nullptr : "Link";
 	lanx_gateway_text = "10.0.0.1";
 	EXPECT_EQ(finish(background_copy()), HERE + timeline + "Exiting\n> returned 0\n");
+	// Until a cycle ends the status says so; then it tells that no list ever came (no world gateway).
+	const char* status = timeline.find("Updating") == std::string::npos ? NOT_YET : ", last 200 at never\n";
+	EXPECT_NE(fake.published.find(status), std::string::npos) << fake.published;
 }
 
 TEST(BackgroundCopy, MainLoop)
 {
 	const ScopedTempDir dir;
-	expect_main_loop("no entry name: never dials, a drop hangs up nothing; a log renamed away is reopened",
-			 {.drops = 2, .exit_on_pause = 3, .rotate_on_pause = 1}, CYCLE "> rotate\n" CYCLE CYCLE);
+	expect_main_loop("no entry name: never dials, a drop hangs up nothing; a log renamed away is reopened by name",
+			 {.drops = 2, .exit_on_pause = 3, .rotate_on_pause = 1, .silent_rotate = true},
+			 CYCLE "> rotate\n" CYCLE CYCLE);
 	expect_main_loop("failing dials redial every second, a renamed log is reopened; the link is hung up at exit",
 			 {.exit_on_pause = 3, .rotate_on_pause = 1, .dials = {busy, busy, up5}},
 			 "Dialing Link\n" BUSY "Redialing Link\n> sleep 1000\n" BUSY
@@ -156,6 +170,12 @@ TEST(BackgroundCopy, MainLoop)
 	expect_main_loop("a drop during a wait hangs up and redials before updating; one in the last wait too",
 			 {.drops = 12, .exit_on_pause = 3, .dials = {up5, up6}},
 			 "Dialing Link\n" UP(5) CYCLE CYCLE "> hangup 5\nDialing Link\n" UP(6) CYCLE "> hangup 6\n");
+	// Both gateways are converted before the first cycle, even when an exit is asked at once.
+	fresh_process({.word = CW_EXIT});
+	lanx_gateway_text = "10.0.0.1";
+	world_gateway_text = "10.1.0.1";
+	EXPECT_EQ(finish(background_copy()), HERE "Exiting\n> returned 0\n");
+	EXPECT_EQ(std::pair(lanx_gateway, world_gateway), std::pair(net(10, 0, 0, 1), net(10, 1, 0, 1)));
 }
 
 TEST(BackgroundCopy, ALogThatCannotBeOpenedEndsItBeforeAll)

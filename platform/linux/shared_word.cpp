@@ -14,7 +14,7 @@
 // no wait means the word is new; every holder keeps a read lock.
 // Root keeps it in a folder of its own under /run, where only root can create names, so no other
 // user can plant it first; the unit's RuntimeDirectory= is that folder, the one writable place in /run.
-static const char* word_path()
+const char* shared_word_path()
 {
 	return geteuid() == 0 ? "/run/lanxroute/LanxRouteShmem" : "/dev/shm/LanxRouteShmem";
 }
@@ -98,7 +98,7 @@ static bool adopt_handed_word()
 	int flags = fcntl(HANDED_WORD_FD, F_GETFL);
 	if (flags < 0 || (flags & O_ACCMODE) != O_RDWR)
 		return false;
-	int fd = open(word_path(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+	int fd = open(shared_word_path(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
 	if (fd < 0)
 		return false;
 	bool same = fstat(fd, &named) == 0 && named.st_dev == handed.st_dev && named.st_ino == handed.st_ino;
@@ -127,7 +127,7 @@ bool shared_word_open(bool* existed, int* error)
 
 	if ((*error = word_folder()) != 0)
 		return false;
-	int fd = open(word_path(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+	int fd = open(shared_word_path(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
 	if (fd < 0) {
 		*error = errno;
 		return false;
@@ -171,7 +171,7 @@ uint32_t* shared_word_map(int* error)
 
 bool shared_word_running()
 {
-	int fd = open(word_path(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+	int fd = open(shared_word_path(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
 	if (fd < 0)
 		return false;
 	// Every copy keeps a read lock: a write lock would conflict with it.
@@ -182,46 +182,4 @@ bool shared_word_running()
 	bool held = fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
 	close(fd);
 	return held;
-}
-
-// The status file is the word's name with ".status", in the word's folder.
-static void status_path(char* path, size_t size, const char* suffix)
-{
-	std::snprintf(path, size, "%s.status%s", word_path(), suffix);
-}
-
-bool shared_word_publish_status(const char* text)
-{
-	char temporary[256], path[256];
-	status_path(temporary, sizeof temporary, ".new");
-	status_path(path, sizeof path, "");
-	// A name someone else planted is neither followed nor written.
-	unlink(temporary);
-	int fd = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-	if (fd < 0)
-		return false;
-	size_t length = std::strlen(text);
-	bool written = write(fd, text, length) == static_cast<ssize_t>(length);
-	close(fd);
-	if (written && rename(temporary, path) == 0)
-		return true;
-	unlink(temporary);
-	return false;
-}
-
-std::FILE* shared_word_open_status()
-{
-	char path[256];
-	status_path(path, sizeof path, "");
-	int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-	if (fd < 0)
-		return nullptr;
-	// Only a file this user's copy wrote is its status.
-	struct stat st;
-	std::FILE* file = nullptr;
-	if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid())
-		file = fdopen(fd, "r");
-	if (file == nullptr)
-		close(fd);
-	return file;
 }

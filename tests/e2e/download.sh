@@ -5,7 +5,7 @@
 #   lanx0  10.0.0.2/24  ==veth== lanx0p   Lanx gateway 10.0.0.1
 #   world0 192.0.2.2/24 ==veth== world0p  world gateway 192.0.2.1
 #   lo 127.0.0.1:80   list_server.py over $work/www (a *.raw file: those bytes, then a close)
-#   lo 127.0.0.1:443  the same over TLS, with a certificate made here
+#   lo 127.0.0.1:443  openssl s_server over $work/www, with a certificate made here
 #   lo 127.0.0.2:80   python3 -m http.server over $work/same (Last-Modified in whole seconds)
 #   update_once; the program's background copies, each in a folder of its own (its lanxroute.log)
 set -e
@@ -17,7 +17,8 @@ link world0 192.0.2.2/24
 cd "$work" && mkdir www same
 openssl req -x509 -newkey rsa:2048 -nodes -keyout tls.pem -out ca.pem -days 1 -subj /CN=127.0.0.1 \
 	-addext subjectAltName=IP:127.0.0.1 2>/dev/null && cat ca.pem >>tls.pem
-python3 "$here/list_server.py" www served & python3 "$here/list_server.py" www served tls.pem &
+python3 "$here/list_server.py" www served &
+(cd www && exec openssl s_server -quiet -accept 127.0.0.1:443 -cert ../tls.pem -WWW) >/dev/null 2>&1 &
 python3 -m http.server 80 --bind 127.0.0.2 --directory same >/dev/null 2>&1 &
 listening 127.0.0.1/80 127.0.0.1/443 127.0.0.2/80
 L=$(ifx lanx0)

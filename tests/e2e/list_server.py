@@ -1,10 +1,9 @@
 # The benchmark's list server on 127.0.0.1:80: the files of one folder, each with an ETag; a
 # matching If-None-Match gets "304 Not Modified", a client that accepts gzip gets it compressed.
 # Each answer's status and bytes on the wire (headers and body) are appended to the second file.
-# A file NAME.raw is the whole answer, sent as it is before a close. With a third argument, a PEM
-# file holding a key and its certificate, the server speaks TLS on 127.0.0.1:443 instead.
-# list_server.py FOLDER SERVED_LOG [KEY_AND_CERTIFICATE]
-import gzip, hashlib, http.server, os, ssl, sys
+# A file NAME.raw is the whole answer, sent as it is before a close.
+# list_server.py FOLDER SERVED_LOG
+import gzip, hashlib, http.server, os, sys
 
 folder, served = sys.argv[1], sys.argv[2]
 made = {}  # (path, mtime, size) -> (etag, body, gzipped body), so that only a new file costs
@@ -47,9 +46,4 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
-server = http.server.ThreadingHTTPServer(("127.0.0.1", 443 if len(sys.argv) > 3 else 80), Handler)
-if len(sys.argv) > 3:
-    tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    tls.load_cert_chain(sys.argv[3])
-    server.socket = tls.wrap_socket(server.socket, server_side=True)
-server.serve_forever()
+http.server.ThreadingHTTPServer(("127.0.0.1", 80), Handler).serve_forever()

@@ -5,6 +5,8 @@
 uint32_t fake_http_status = 200;
 std::vector<FakeHttpPiece> fake_http_pieces;
 std::string fake_http_calls;
+const char* fake_http_kept;
+bool fake_http_same;
 static size_t next_piece;
 
 static void note(const char* call, HttpHandle handle, const std::string& what = "")
@@ -18,6 +20,7 @@ void fake_http_serve(const char* body)
 	fake_http_status = 200;
 	fake_http_pieces.assign(*body != '\0', {static_cast<uint32_t>(std::string(body).size()), body});
 	fake_http_calls.clear();
+	fake_http_kept = nullptr;
 	next_piece = 0;
 }
 
@@ -63,9 +66,11 @@ bool http_read(HttpHandle, void* buffer, uint32_t count, uint32_t* delivered)
 	return true;
 }
 
-const char* http_kept_answer(HttpHandle, uint32_t*, bool*)
+const char* http_kept_answer(HttpHandle, uint32_t* size, bool* same)
 {
-	return nullptr;
+	*size = fake_http_kept ? static_cast<uint32_t>(std::string(fake_http_kept).size()) : 0;
+	*same = fake_http_same;
+	return fake_http_kept;
 }
 
 uint32_t http_status(HttpHandle)

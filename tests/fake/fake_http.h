@@ -17,5 +17,9 @@ extern std::vector<FakeHttpPiece> fake_http_pieces;
 // "connect(1,server) request(2,path) send(3) close(3) close(2) close(1)".
 extern std::string fake_http_calls;
 
-// Status 200, body as one whole piece (none when empty), no calls recorded.
+// The answer the platform keeps (null: none), and whether the server confirmed it (a 304).
+extern const char* fake_http_kept;
+extern bool fake_http_same;
+
+// Status 200, body as one whole piece (none when empty), nothing kept, no calls recorded.
 void fake_http_serve(const char* body);

@@ -49,20 +49,21 @@ uint32_t* shared_word_map(int* error)
 	return answer(fake.map_error, error) ? &fake.word : nullptr;
 }
 
-// A copy runs when the word existed; the status file goes nowhere.
+// A copy runs when the word existed; the status file is fake.published.
 bool shared_word_running()
 {
 	return fake.existed;
 }
 
-bool shared_word_publish_status(const char*)
+bool shared_word_publish_status(const char* text)
 {
+	fake.published = text;
 	return true;
 }
 
 std::FILE* shared_word_open_status()
 {
-	return nullptr;
+	return fake.published.empty() ? nullptr : fmemopen(fake.published.data(), fake.published.size(), "r");
 }
 
 bool process_relaunch(int argc, char**, int* error)
@@ -98,8 +99,9 @@ bool process_stop_requested()
 	return false;
 }
 
-// After the pause it is due: the log so far goes to the timeline, the log is renamed away and its
-// reopening asked for; the timeline reads the new file from its start.
+// After the pause it is due: the log so far goes to the timeline, the log is renamed away and,
+// unless the rename is silent (as logrotate's), its reopening asked for; the timeline reads the
+// new file from its start.
 bool process_take_log_reopen()
 {
 	if (fake.rotate_on_pause == 0 || fake.pauses != fake.rotate_on_pause)
@@ -109,7 +111,7 @@ bool process_take_log_reopen()
 	fake.rotate_on_pause = 0;
 	fake.log_seen = 0;
 	std::rename("lanxroute.log", "lanxroute.log.1");
-	return true;
+	return !fake.silent_rotate;
 }
 
 static const FakeDial& attempt()

@@ -21,6 +21,8 @@ struct Fake {
 	uint32_t word = 0;
 	unsigned drops = 0;                            // bit n: the n-th pause, a wait, is signalled
 	size_t exit_on_pause = 0, rotate_on_pause = 0; // (from 1) the n-th wait or sleep sets CW_EXIT; renames the log
+	bool silent_rotate = false;                    // the rename asks for no reopening
+	std::string published = {};                    // the status file; empty: none
 	std::vector<FakeDial> dials = {};              // the n-th attempt; once used up, the last repeats
 	size_t pauses = 0, attempts = 0, log_seen = 0; // counts; log bytes in the timeline
 	// "> wait 5000", "> sleep 1000", "> rotate", "> params NAME" ("unzeroed" when the record came filled),
