@@ -51,8 +51,7 @@ int main(int argc, char** argv)
 	uint32_t word = 0;
 	control_word = &word;
 	log_stream = stdout;
-	int status = parse_arguments(argc, argv);
-	if (status >= 0)
+	if (int status = parse_arguments(argc, argv); status >= 0)
 		return status;
 	if (lanx_gateway_text == nullptr || world_gateway_text == nullptr) {
 		print_usage();
