@@ -1,6 +1,8 @@
 // The search, the marks and the sweep of one cycle, and the batches of changes they make.
 #include "routes/reconcile.h"
 
+#include <algorithm>
+
 #include "common/control_word.h"
 #include "common/log.h"
 #include "platform/byte_order.h"
@@ -120,25 +122,41 @@ static RouteRow* preferred_row(uint32_t found, uint32_t if_index)
 	return rank(best, if_index) == BACKUP_RANK ? nullptr : best;
 }
 
+// Rows come by destination ascending (host order), then mask descending as stored.
+static bool sorts_before(const RouteRow* row, uint32_t base, uint32_t mask)
+{
+	uint32_t dest = net_to_host(row->dest);
+	return dest < base || (dest == base && row->mask > mask);
+}
+
+// Where the last search ended: every row before it sorted before that block.
+static uint32_t search_start;
+
 void ensure_route(const PrefixNode* block, uint32_t if_index, uint32_t next_hop)
 {
 	uint32_t mask = host_to_net(block_mask(block->length));
+	const RouteRow* rows = route_snapshot.rows;
+	uint32_t count = route_snapshot.count;
 
-	// Rows come by destination ascending (host order), then mask descending as stored.
-	uint32_t lo = 0, hi = route_snapshot.count;
+	// Blocks mostly come in ascending order: start where the last search ended when every row
+	// before it sorts before this block too, and double the step until a row does not.
+	uint32_t lo = 0, hi = count;
+	if (search_start > 0 && search_start <= count && sorts_before(&rows[search_start - 1], block->base, mask)) {
+		uint32_t step = 1;
+		for (lo = search_start; lo + step <= count && sorts_before(&rows[lo + step - 1], block->base, mask);
+		     step *= 2)
+			lo += step;
+		hi = std::min(count, lo + step);
+	}
 	while (lo < hi) {
 		uint32_t mid = lo + (hi - lo) / 2;
 		RouteRow* row = &route_snapshot.rows[mid];
-		uint32_t dest = net_to_host(row->dest);
-		if (dest > block->base) {
-			hi = mid;
-		} else if (dest < block->base) {
+		if (sorts_before(row, block->base, mask)) {
 			lo = mid + 1;
-		} else if (row->mask < mask) {
+		} else if (row->dest != host_to_net(block->base) || row->mask != mask) {
 			hi = mid;
-		} else if (row->mask > mask) {
-			lo = mid + 1;
 		} else {
+			search_start = mid;
 			row = preferred_row(mid, if_index);
 			if (!row)
 				break;
@@ -156,6 +174,7 @@ void ensure_route(const PrefixNode* block, uint32_t if_index, uint32_t next_hop)
 			return;
 		}
 	}
+	search_start = lo;
 
 	RouteRow created{};
 	created.dest = host_to_net(block->base);
