@@ -13,8 +13,8 @@
 # Lists: full (the whole public list as CIDRs), 100k (its first 100,000), country (one country's),
 #        sparse (every other CIDR of the whole list, so that nothing fuses). Default: all four.
 # Per list: the first cycle into an empty table beside the floors of bare libmnl writing the routes
-# the cycle made (64 acknowledged requests a send; 1024 unacknowledged ones a send, closed by one
-# acknowledged no-op), ip -batch of the raw CIDRs, ip -batch of
+# the cycle made, by address (64 acknowledged requests a send; 1024 unacknowledged ones a send in the
+# program's order, closed by one acknowledged no-op), ip -batch of the raw CIDRs, ip -batch of
 # the routes the cycle made, and BIRD's start until every route is in the kernel; a cycle with
 # nothing to change (the fifth of five in one process) beside `ip -4 route show table main`, and the
 # bytes the list server sends for it; a 1% list change beside BIRD's
@@ -203,13 +203,15 @@ run_list() {
 		cycle change list2
 		ip -4 route show proto 76 | awk '{ print $1 }' | sort -u >"$work/routes2"
 
-		# The floor: exactly the routes the cycle made, through bare libmnl, every one made.
+		# The floor: exactly the routes the cycle made, in its order (by address), through bare libmnl,
+		# every one made.
+		sort -t. -k1,1n -k2,2n -k3,3n -k4,4n "$work/routes1" >"$work/by_address"
 		empty_table
-		timed "$work/r.mnl_floor" "$LANX_MNL_BATCH" "$work/routes1" 10.0.0.1 lanx0
+		timed "$work/r.mnl_floor" "$LANX_MNL_BATCH" "$work/by_address" 10.0.0.1 lanx0
 		[ "$(cat "$work/last.out")" = "$(wc -l <"$work/routes1") 0" ] ||
 		    fail "mnl_batch: $(cat "$work/last.out")"
 		empty_table
-		timed "$work/r.mnl_noack" "$LANX_MNL_BATCH" "$work/routes1" 10.0.0.1 lanx0 noack
+		timed "$work/r.mnl_noack" "$LANX_MNL_BATCH" "$work/by_address" 10.0.0.1 lanx0 noack
 		[ "$(cat "$work/last.out")" = "$(wc -l <"$work/routes1") 0" ] ||
 		    fail "mnl_batch noack: $(cat "$work/last.out")"
 

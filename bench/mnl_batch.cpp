@@ -1,7 +1,8 @@
 // The floor under the route-writing cycle: a list's routes added with bare libmnl, 64 requests to
 // a send, every one acknowledged, the acknowledgements of a send read before the next one. With
-// "noack", 1024 requests to a send without acknowledgement, closed by one acknowledged no-op: only
-// the refused ones and the no-op are answered.
+// "noack", 1024 requests to a send without acknowledgement, in the bit-reversed order of their
+// places as the program sends them, closed by one acknowledged no-op: only the refused ones and the
+// no-op are answered.
 // The routes are those the cycle makes: protocol 76, metric 1, via GATEWAY on INTERFACE.
 // mnl_batch LIST GATEWAY INTERFACE [noack]   prints "ADDED REFUSED"
 #include <arpa/inet.h>
@@ -10,8 +11,11 @@
 #include <net/if.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 static constexpr unsigned MOST_PER_SEND = 1024;
 // A route request is 60 bytes; a slot of 64 keeps the arithmetic plain.
@@ -100,25 +104,35 @@ int main(int argc, char** argv)
 	if (!fl.oif || !fl.nl || mnl_socket_bind(fl.nl, 0, MNL_SOCKET_AUTOPID) < 0)
 		return 1;
 
-	alignas(nlmsghdr) static char batch[MOST_PER_SEND * SLOT + SLOT];
-	size_t bytes = 0;
-	unsigned requests = 0;
+	std::vector<std::pair<uint32_t, unsigned>> routes;
 	char line[64];
 	while (std::fgets(line, sizeof line, list)) {
 		// `ip route show` leaves out the length of a host route.
 		unsigned a, b, c, d, length = 32;
 		if (std::sscanf(line, "%u.%u.%u.%u/%u", &a, &b, &c, &d, &length) < 4)
 			return 2;
-		put_route(batch + bytes, htonl(a << 24 | b << 16 | c << 8 | d), length);
-		bytes += reinterpret_cast<nlmsghdr*>(batch + bytes)->nlmsg_len;
-		if (++requests == per_send) {
-			if (!send_and_acknowledge(batch, bytes, requests))
-				return 1;
-			bytes = requests = 0;
-		}
+		routes.push_back({htonl(a << 24 | b << 16 | c << 8 | d), length});
 	}
-	if (requests > 0 && !send_and_acknowledge(batch, bytes, requests))
-		return 1;
+	// Without acknowledgements, as the program does: each send in the bit-reversed order of its places.
+	alignas(nlmsghdr) static char batch[MOST_PER_SEND * SLOT + SLOT];
+	for (size_t first = 0; first < routes.size(); first += per_send) {
+		size_t n = std::min<size_t>(per_send, routes.size() - first), bytes = 0;
+		unsigned bits = fl.noack ? std::bit_width(n - 1) : 0;
+		for (size_t k = 0; k < (fl.noack ? size_t{1} << bits : n); k++) {
+			size_t i = k;
+			if (fl.noack) {
+				i = 0;
+				for (unsigned b = 0; b < bits; b++)
+					i |= (k >> b & 1) << (bits - 1 - b);
+			}
+			if (i < n) {
+				put_route(batch + bytes, routes[first + i].first, routes[first + i].second);
+				bytes += reinterpret_cast<nlmsghdr*>(batch + bytes)->nlmsg_len;
+			}
+		}
+		if (!send_and_acknowledge(batch, bytes, static_cast<unsigned>(n)))
+			return 1;
+	}
 	std::printf("%ld %ld\n", fl.added, fl.refused);
 	return 0;
 }
