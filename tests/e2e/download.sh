@@ -55,13 +55,10 @@ peak() {
 	local kb; kb=$(sed -n 's/^VmHWM:[[:space:]]*\([0-9]*\) kB$/\1/p' "/proc/$copy/status")
 	echo "$1: VmHWM $kb kB" && [ "$kb" -lt $((640 << 10)) ] || fail "$1: VmHWM $kb kB"
 }
-# gzip twice over is a coding not asked for; a 1 MB gzip answer that decodes to 1 GiB passes the
-# bound as it decodes. Neither takes 640 MiB.
+# A 1 MB gzip answer that decodes to 1 GiB passes the bound as it decodes, within 640 MiB.
 python3 -c 'import sys, zlib; c = zlib.compressobj(9, zlib.DEFLATED, 31); b = b"\n" * (1 << 20)
 sys.stdout.buffer.write(b"".join(c.compress(b) for _ in range(1024)) + c.flush())' >big.gz
-raw bomb $'Content-Encoding: gzip, gzip\r\n' <(gzip -c big.gz) && start 127.0.0.1/bomb.raw
-peak "Error reading HTTP response: 61" 1
-raw bomb $'Content-Encoding: gzip\r\n' big.gz && peak "List text passes 256 MiB" 2
+raw bomb $'Content-Encoding: gzip\r\n' big.gz && start 127.0.0.1/bomb.raw && peak "List text passes 256 MiB" 1
 expect "bombs: successes, routes" "$(grep -c -x "Updated route table successfully" "$d/lanxroute.log") $(ours)" \
 	"0 $base"
 stop
