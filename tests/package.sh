@@ -2,9 +2,9 @@
 # The Debian package ($LANX_DEB), in network and mount namespaces of its own (lib.sh; overlays on
 # /etc, /usr and /var, dropped at exit): lintian and mandoc find nothing; dpkg installs it with a
 # recording systemctl in place of a booted systemd: nothing is enabled or started, an upgrade
-# restarts, a removal stops, a purge leaves nothing. The unit scores at most 2.0 and verifies with
-# its dial-up drop-in; the binary has Debian's hardening. A copy in the unit's sandbox (no systemd
-# here: remounts and setpriv, below) routes, follows logrotate -f and stops.
+# restarts, a removal stops, a purge leaves nothing. The unit scores at most 2.0 and verifies; the
+# binary has Debian's hardening. A copy in the unit's sandbox (no systemd here: remounts and setpriv,
+# below) routes, follows logrotate -f and stops.
 set -e
 here=$(cd "$(dirname "$0")" && pwd)
 LANX_DEB=$(realpath "${LANX_DEB:?LANX_DEB must name the package}")
@@ -25,10 +25,7 @@ ls -d /usr/sbin/lanxroute /etc/default/lanxroute /usr/share/man/man8/lanxroute.8
 [ -z "$(find /etc/systemd/system -name 'lanxroute*')" ] || fail "the unit was enabled by the installation"
 hardening-check --nocfprotection --quiet /usr/sbin/lanxroute
 systemd-analyze security --offline=true --threshold=20 lanxroute.service >/dev/null || fail "security above 2.0"
-mkdir /etc/systemd/system/lanxroute.service.d
-cp /usr/share/doc/lanxroute/examples/dialup.conf /etc/systemd/system/lanxroute.service.d/
 expect "systemd-analyze verify" "$(systemd-analyze verify lanxroute.service 2>&1)" ""
-rm -r /etc/systemd/system/lanxroute.service.d
 
 # The unit's sandbox as far as it goes without systemd: every mount read-only but /run/lanxroute and
 # the state directory, CAP_NET_ADMIN alone, no new privileges (no system-call filter). The copy there
