@@ -3,13 +3,15 @@
 # takes the commands of later invocations through the shared word until --exit. Then signals to a
 # copy run in the foreground: SIGTERM ends it with "Exiting" and status 0 within 10 s whether it
 # waits, redials, dials or downloads from a server that drips; SIGKILL takes pppd with it. The list
-# is asked for conditionally: a changed list comes compressed, an unchanged one as "not modified".
+# is asked for conditionally: a changed list comes compressed, an unchanged one as "not modified",
+# and a change within the second of its Last-Modified is still fetched; a gzip bomb is cut off.
 #
 #   [own network + mount namespace, lib.sh; fresh tmpfs on /run and /dev/shm]
 #   lanx0  10.0.0.2 peer 10.0.0.1  ==veth== lanx0p   Lanx gateway 10.0.0.1 (point-to-point)
 #   world0 192.0.2.2/24            ==veth== world0p  world gateway 192.0.2.1
-#   lo 127.0.0.1:80  list_server.py over $work/www (ETag, 304, gzip; its answers in served)
+#   lo 127.0.0.1:80  list_server.py over $work/www (ETag, 304, gzip; its answers in served; *.raw)
 #   lo 127.0.0.2:80  a server that sends a header, then one byte a second (each noted in dripped)
+#   lo 127.0.0.3:80  python3 -m http.server over $work/same (Last-Modified in whole seconds)
 #   /usr/sbin/pppd   overlay: peer "up" reports READY=1 and stays, "hang" stays silent, "fail" ends
 #   $LANX_BIN in $work --spawn--> the copy (in $work: lanxroute.log, lanxroute.static;
 #                                           its word /run/lanxroute/LanxRouteShmem)
@@ -147,3 +149,24 @@ wait_for 10 eval '[ -z "$(pppds)" ]' || fail "pppd outlived a killed copy"
 # A killed copy's word does not keep the next one from running.
 start "" "" cycles 1
 stop "after a killed copy"
+
+# A 1 MB gzip answer that decodes to 1 GiB passes the bound as it decodes, within 640 MiB.
+python3 -c 'import sys, zlib; c = zlib.compressobj(9, zlib.DEFLATED, 31); b = b"\n" * (1 << 20)
+sys.stdout.buffer.write(b"".join(c.compress(b) for _ in range(1024)) + c.flush())' >big.gz
+raw www/bomb.raw $'Content-Encoding: gzip\r\n' big.gz
+start @127.0.0.1/bomb.raw "" has "List text passes 256 MiB"
+kb=$(sed -n 's/^VmHWM:[[:space:]]*\([0-9]*\) kB$/\1/p' "/proc/$copy/status")
+[ "$kb" -lt $((640 << 10)) ] || fail "VmHWM $kb kB after the bomb"
+stop "a bomb"
+
+# A change within the second of the answer's Last-Modified (both versions stamped with one second
+# that the first answer's Date does not pass): the next cycle fetches it.
+mkdir same && echo 10.1.0.0/16 >same/l.txt
+python3 -m http.server 80 --bind 127.0.0.3 --directory same >/dev/null 2>&1 &
+listening 127.0.0.3/80
+stamp=@$(($(date +%s) + 60))
+touch -d "$stamp" same/l.txt
+start @127.0.0.3/l.txt "" cycles 1
+echo 10.2.0.0/16 >same/l.txt && touch -d "$stamp" same/l.txt
+wait_for 15 eval '[ "$(ours)" = "10.2.0.0/16 10.0.0.1 lanx0" ]' || fail "same second: the change is not fetched"
+stop "same second"

@@ -52,3 +52,5 @@ copies() {
 	for p in $(ns_pids); do [ "$(readlink "/proc/$p/exe")" != "$bin" ] || echo "$p"; done
 }
 ifx() { printf %x "$(ip -o link show dev "$1" | cut -d: -f1)"; }   # the index as the program logs it
+# raw FILE HEADERS [BODY]: FILE, a 200 answer with those header lines and that body, for list_server.py.
+raw() { { printf 'HTTP/1.0 200 OK\r\n%s\r\n' "$2"; cat "${3:-/dev/null}"; } >"$1"; }

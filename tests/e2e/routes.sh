@@ -1,10 +1,12 @@
 #!/bin/bash
-# Update cycles against the kernel's table, one process of the update driver per cycle.
+# Update cycles against the kernel's table, one process of the update driver per cycle; answers
+# that must not become the list, and the list over TLS.
 #
 #   [own network + mount namespace, lib.sh]
 #   lanx0  10.0.0.2/24              ==veth== lanx0p   Lanx gateway 10.0.0.1 (in lanx0's subnet)
 #   world0 192.0.2.2/24             ==veth== world0p  world gateway 192.0.2.1
-#   lo 127.0.0.1:80  python3 http.server over $work: list.txt
+#   lo 127.0.0.1:80   list_server.py over $work (a *.raw file: those bytes, then a close)
+#   lo 127.0.0.1:443  openssl s_server over $work, with a certificate made here
 #   update_once, working directory $work
 set -e
 here=$(cd "$(dirname "$0")" && pwd)
@@ -12,16 +14,19 @@ source "$here/lib.sh"
 : "${LANX_UPDATE_ONCE:?LANX_UPDATE_ONCE must name the update driver}"
 link lanx0 10.0.0.2/24
 link world0 192.0.2.2/24
-python3 -m http.server 80 --bind 127.0.0.1 --directory "$work" >/dev/null 2>&1 &
 cd "$work"
-listening 127.0.0.1/80
+openssl req -x509 -newkey rsa:2048 -nodes -keyout tls.pem -out ca.pem -days 1 -subj /CN=127.0.0.1 \
+	-addext subjectAltName=IP:127.0.0.1 2>/dev/null && cat ca.pem >>tls.pem
+python3 "$here/list_server.py" . served &
+openssl s_server -quiet -accept 127.0.0.1:443 -cert tls.pem -WWW >/dev/null 2>&1 &
+listening 127.0.0.1/80 127.0.0.1/443
 L=$(ifx lanx0) W=$(ifx world0)
 
-# cycle FLAGS FILE: one cycle over FILE of the server; its lines after the download's in $out,
-# its status in $rc.
+# cycle FLAGS URL: one cycle over the list at URL; its lines after the download's in $out, its
+# status in $rc.
 cycle() {
 	rc=0
-	out=$("$LANX_UPDATE_ONCE" "$1" "@127.0.0.1/$2" 10.0.0.1 192.0.2.1) || rc=$?
+	out=$("$LANX_UPDATE_ONCE" "$1" "@$2" 10.0.0.1 192.0.2.1) || rc=$?
 	out=$(sed -e 1,3d -e '/^  len=/d' <<<"$out")
 }
 list() { printf '%s\n' "${@:2}" >"$work/$1"; }
@@ -56,7 +61,7 @@ ip route add 10.61.0.0/16 via 192.0.2.1 proto 76 metric 1
 
 # The first cycle creates the listed blocks' routes via the Lanx gateway and sweeps the stale.
 list list.txt 10.1.0.0/16 10.2.3.0/24 10.55.0.0/16 10.56.0.0/16 10.58.0.0/16 192.0.2.0/24
-cycle -10 list.txt
+cycle -10 127.0.0.1/list.txt
 ip nexthop del id 1
 check "first cycle" 1 "+10.1.0.0/255.255.0.0[$L]: 0
 +10.2.3.0/255.255.255.0[$L]: 0
@@ -70,7 +75,7 @@ Updated route table unsuccessfully" "10.1.0.0/16 10.0.0.1 lanx0
 # A changed list: a new block, a block gone, and a route of ours on the world link re-pointed.
 ip route add 10.4.0.0/16 via 192.0.2.1 proto 76 metric 1
 list list.txt 10.1.0.0/16 10.3.0.0/16 10.4.0.0/16 10.55.0.0/16 10.56.0.0/16 10.58.0.0/16 192.0.2.0/24
-cycle -10 list.txt
+cycle -10 127.0.0.1/list.txt
 ours3="10.1.0.0/16 10.0.0.1 lanx0
 10.3.0.0/16 10.0.0.1 lanx0
 10.4.0.0/16 10.0.0.1 lanx0"
@@ -80,18 +85,33 @@ i10.4.0.0/255.255.0.0[$W]: $L
 *10.4.0.0/255.255.0.0[$L]: 0
 Updated route table successfully" "$ours3"
 
+# A gzip answer that breaks off (no length; the close ends it), headers then a close before the
+# announced body, a certificate the system's store does not hold: failed downloads change nothing.
+failed() {
+	cycle -10 "$1"
+	check "$1" 1 "Error reading HTTP response: $2"$'\n'"Updated route table unsuccessfully" "$ours3"
+}
+seq -f 11.%g.0.0/16 0 1999 | gzip >l.gz && head -c $(($(stat -c %s l.gz) / 2)) l.gz >cut.gz
+raw cut.raw $'Content-Encoding: gzip\r\n' cut.gz && failed 127.0.0.1/cut.raw 61
+raw close.raw $'Content-Length: 100\r\n' && failed 127.0.0.1/close.raw 18
+failed https://127.0.0.1/list.txt 60
+# The system's store holding the certificate (in this namespace only): the list arrives over TLS.
+mount --bind ca.pem /etc/ssl/certs/ca-certificates.crt
+cycle -10 https://127.0.0.1/list.txt
+check "over TLS" 0 "Updated route table successfully" "$ours3"
+
 # A FIFO where the static file goes is no file: the cycle neither blocks nor changes anything.
 mkfifo lanxroute.static
-cycle -10 list.txt
+cycle -10 127.0.0.1/list.txt
 check "FIFO static file" 0 "Updated route table successfully" "$ours3"
 rm lanxroute.static
 
 # An administrator's backup via the world gateway at metric 100 stays as it is: ours is made beside
 # it, also after ours was deleted by hand.
 ip route add 10.1.0.0/16 via 192.0.2.1 metric 100
-cycle -10 list.txt
+cycle -10 127.0.0.1/list.txt
 ip route del 10.1.0.0/16 via 10.0.0.1 proto 76
-cycle -10 list.txt
+cycle -10 127.0.0.1/list.txt
 expect "backup: status, lines, rows" "$rc $out
 $(ip -4 route show exact 10.1.0.0/16)" "0 +10.1.0.0/255.255.0.0[$L]: 0
 Updated route table successfully
