@@ -192,7 +192,7 @@ run_list() {
 		# first ones still grow the heap).
 		serve list1
 		: >"$work/served"
-		timed "$work/r.idle_process" env -C "$work" "$LANX_UPDATE_ONCE" --cycles 5 \
+		timed "$work/r.idle_process" env -C "$work" LANX_CYCLES=5 "$LANX_UPDATE_ONCE" \
 		    @127.0.0.1/list.txt 10.0.0.1 192.0.2.1
 		echo "$(awk '/^cycle 5 / { print $4 / 1000 }' "$work/last.out")" \
 		    "$(tail -n1 "$work/r.idle_process" | cut -d' ' -f2)" \

@@ -122,7 +122,7 @@ Updated route table successfully
 # adds, changes and deletes routes (one of ours among them) and a link goes down, taking its routes.
 link other0 172.16.0.2/24
 # step WHAT: one cycle, read to its end (cycles to spare keep the process waiting, its pipes open).
-coproc kept { LANX_KEPT_CHECK=1 "$LANX_UPDATE_ONCE" --cycles 5 -0 @127.0.0.1/list.txt 10.0.0.1 192.0.2.1; }
+coproc kept { LANX_KEPT_CHECK=1 LANX_CYCLES=5 "$LANX_UPDATE_ONCE" -0 @127.0.0.1/list.txt 10.0.0.1 192.0.2.1; }
 step() {
 	local verdict=
 	echo >&"${kept[1]}"

@@ -1,9 +1,9 @@
 // Update cycles against the real routing table, their log on standard output.
-// update_once [--cycles N] [numeric flag like -10] [@host/path] <lanx gateway> <world gateway>
-// With --cycles, N cycles run in this one process, each followed by its result line and a line
+// [LANX_CYCLES=N] update_once [numeric flag like -10] [@host/path] <lanx gateway> <world gateway>
+// With LANX_CYCLES, N cycles run in this one process, each followed by its result line and a line
 // "cycle C ms T cpu U", its wall and CPU time: later cycles show what a long-running copy spends.
-// With LANX_KEPT_CHECK set (hidden): before each cycle, waits for a line feed on standard input,
-// then says whether the table kept between cycles equals a dump taken at once.
+// With LANX_KEPT_CHECK set: before each cycle, waits for a line feed on standard input, then says
+// whether the table kept between cycles equals a dump taken at once.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -40,13 +40,8 @@ static void compare_kept()
 int main(int argc, char** argv)
 {
 	bool kept = std::getenv("LANX_KEPT_CHECK") != nullptr;
-	long cycles = 0; // none: one cycle, no time line
-	if (argc > 2 && std::strcmp(argv[1], "--cycles") == 0) {
-		cycles = std::strtol(argv[2], nullptr, 10);
-		argv[2] = argv[0];
-		argv += 2;
-		argc -= 2;
-	}
+	const char* cycles_text = std::getenv("LANX_CYCLES");
+	long cycles = cycles_text ? std::strtol(cycles_text, nullptr, 10) : 0; // none: one cycle, no time line
 
 	uint32_t word = 0;
 	control_word = &word;

@@ -49,8 +49,6 @@ world gateway: 10.2.0.1 interface 5
 routes of ours: 7"
 lanx --exit
 wait "$copy" || fail "the copy's status"
-lanx --status
-expect "--status with no copy" "$status $(tr -d '\r' <"$run/out")" "3 LanxRoute is not running."
 
 c="type 3 proto 3"
 expect "calls to IP Helper" "$(tr -d '\r' <"$run/iphlpapi.calls")" \
@@ -77,7 +75,6 @@ printf '@lanxroute.exe @127.0.0.1/list.txt 10.1.0.1 10.2.0.1 "My Link\r\n' >"$ru
 (cd "$run" && wine cmd /c quote.bat | cat >"$run/out") &
 pipe=$!
 wait_for 30 eval '! kill -0 $pipe 2>/dev/null' || fail "the pipe is held while the copy runs"
-expect "output through the pipe" "$(cat "$run/out")" ""
 wait_for 30 grep -qs '^Redialing My Link' "$run/lanxroute.log" || fail "no dial: $(log)"
 expect "the one copy running" "$(copies)" \
     "Z:${run//\//\\}\\lanxroute.exe @127.0.0.1/list.txt 10.1.0.1 10.2.0.1 My Link --no-fork"
