@@ -26,7 +26,7 @@ const char usage[] =
 	"the running copy of lanxroute is doing.\n";
 const char running[] = "LanxRoute is already running.\n";
 const char NOT_YET[] = "LanxRoute is running; its first cycle has not ended yet.\n";
-const FakeDial busy = {.dial = 678, .handle = 0}, up5 = {.handle = 5}, up6 = {.handle = 6};
+const FakeDial busy = {.dial = 678, .handle = 0}, up1 = {.handle = 1}, up6 = {.handle = 6};
 const Fake later = {.existed = true, .word = 0x7F}; // a running copy's flags, its exit request among them
 
 // A fresh process under script: settings unset, a test log, no log file, the control word in the fake.
@@ -144,8 +144,11 @@ void expect_main_loop(const char* what, const Fake& script, const std::string& t
 	ras_entry_name = script.dials.empty() ? nullptr : "Link";
 	lanx_gateway_text = "10.0.0.1";
 	EXPECT_EQ(finish(background_copy()), HERE + timeline + "Exiting\n> returned 0\n");
-	// Until a cycle ends the status says so; then it tells that no list ever came (no world gateway).
-	const char* status = timeline.find("Updating") == std::string::npos ? NOT_YET : ", last 200 at never\n";
+	// Until a cycle ends the status says so; then it tells that no list ever came (no world gateway)
+	// and how the link stands.
+	std::string status = script.dials.empty() ? "none\n" : "Link up\n";
+	status = timeline.find("Updating") == std::string::npos ? NOT_YET
+								: ", last 200 at never\ndial-up link: " + status;
 	EXPECT_NE(fake.published.find(status), std::string::npos) << fake.published;
 }
 
@@ -156,14 +159,14 @@ TEST(BackgroundCopy, MainLoop)
 			 {.drops = 2, .exit_on_pause = 3, .rotate_on_pause = 1, .silent_rotate = true},
 			 CYCLE "> rotate\n" CYCLE CYCLE);
 	expect_main_loop("failing dials redial every second, a renamed log is reopened; the link is hung up at exit",
-			 {.exit_on_pause = 3, .rotate_on_pause = 1, .dials = {busy, busy, up5}},
+			 {.exit_on_pause = 3, .rotate_on_pause = 1, .dials = {busy, busy, up1}},
 			 "Dialing Link\n" BUSY "Redialing Link\n> sleep 1000\n" BUSY
-			 "> rotate\nRedialing Link\n> sleep 1000\n" UP(5) CYCLE "> hangup 5\n");
+			 "> rotate\nRedialing Link\n> sleep 1000\n" UP(1) CYCLE "> hangup 1\n");
 	expect_main_loop("an exit requested during a redial's sleep", {.exit_on_pause = 1, .dials = {busy}},
 			 "Dialing Link\n" BUSY "Redialing Link\n> sleep 1000\n" BUSY);
 	expect_main_loop("a drop during a wait hangs up and redials before updating; one in the last wait too",
-			 {.drops = 12, .exit_on_pause = 3, .dials = {up5, up6}},
-			 "Dialing Link\n" UP(5) CYCLE CYCLE "> hangup 5\nDialing Link\n" UP(6) CYCLE "> hangup 6\n");
+			 {.drops = 12, .exit_on_pause = 3, .dials = {up1, up6}},
+			 "Dialing Link\n" UP(1) CYCLE CYCLE "> hangup 1\nDialing Link\n" UP(6) CYCLE "> hangup 6\n");
 	// Both gateways are converted before the first cycle, even when an exit is asked at once.
 	fresh_process({.word = CW_EXIT});
 	lanx_gateway_text = "10.0.0.1";

@@ -48,10 +48,6 @@ int main(int argc, char** argv)
 	log_stream = stdout;
 	if (int status = parse_arguments(argc, argv); status >= 0)
 		return status;
-	if (lanx_gateway_text == nullptr || world_gateway_text == nullptr) {
-		print_usage();
-		return 1;
-	}
 	net_startup();
 	convert_gateways();
 	int result = 0;
