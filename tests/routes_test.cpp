@@ -150,20 +150,21 @@ TEST(Cycle, AllLinesOneOfAnotherKindAppliesTheQueuedFirst)
 }
 
 // The status published after a cycle counts our routes through every change that was applied: one
-// created and one refused, another's re-pointed and ours re-pointed, ours deleted.
+// created and one refused, two of another's re-pointed and one of ours, ours deleted.
 TEST(Cycle, StatusPublishedAfterIt)
 {
 	fresh_cycle(CW_SHOW_CHANGES);
-	fake_http_serve("10.2.0.0/16\n10.4.0.0/16\n10.6.0.0/16\n10.8.0.0/16\n");
+	fake_http_serve("10.2.0.0/16\n10.4.0.0/16\n10.6.0.0/16\n10.8.0.0/16\n10.12.0.0/16\n");
 	fake_routing.routes = {route(ip(10, 2, 0, 0), 16, OTHER_IF, INDIRECT, OTHER, 1),
+			       route(ip(10, 6, 0, 0), 16, OTHER_IF, INDIRECT, OTHER, 1),
 			       route(ip(10, 8, 0, 0), 16, WORLD_IF), route(ip(10, 9, 0, 0), 16, WORLD_IF)};
 	fake_routing.statuses = {5};
 	EXPECT_EQ(run_update_cycle(), 1);
 	publish_cycle_status(1, 42, "Link", true);
 	EXPECT_EQ(std::regex_replace(fake.published, std::regex("[0-9-]{10} [0-9:]{8} UTC"), "T"),
 		  "flags: 0x10\nlanx gateway: 10.0.0.1 interface 2\nworld gateway: 192.0.2.1 interface 3\n"
-		  "routes of ours: 3\nlast cycle: T, 42 ms, unsuccessful, 1 of 5 route changes failed\n"
-		  "last download: 200, 48 bytes, validators none, last 200 at T\ndial-up link: Link up\n");
+		  "routes of ours: 4\nlast cycle: T, 42 ms, unsuccessful, 1 of 6 route changes failed\n"
+		  "last download: 200, 61 bytes, validators none, last 200 at T\ndial-up link: Link up\n");
 }
 
 // One row: a cycle over the list 10.1.0.0/16 that ends early.
