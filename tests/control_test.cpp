@@ -1,7 +1,10 @@
 // The command line and the three roads, the background copy's main loop and one dial-up attempt,
 // read off one timeline: the platform calls between the log's bytes as they reach the disk.
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "common/settings.h"
@@ -173,6 +176,30 @@ TEST(BackgroundCopy, MainLoop)
 	world_gateway_text = "10.1.0.1";
 	EXPECT_EQ(finish(background_copy()), HERE "Exiting\n> returned 0\n");
 	EXPECT_EQ(std::pair(lanx_gateway, world_gateway), std::pair(net(10, 0, 0, 1), net(10, 1, 0, 1)));
+}
+
+// A service manager that asks for them hears the copy alive while it redials, ready after its first
+// cycle, that cycle's status, and alive again.
+TEST(BackgroundCopy, NoticesToAServiceManager)
+{
+	const ScopedTempDir dir;
+	const int manager = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+	sockaddr_un name = {.sun_family = AF_UNIX, .sun_path = "\0lanx-test"};
+	ASSERT_EQ(bind(manager, reinterpret_cast<sockaddr*>(&name), offsetof(sockaddr_un, sun_path) + 10), 0);
+	setenv("NOTIFY_SOCKET", "@lanx-test", 1);
+	setenv("WATCHDOG_USEC", "1", 1);
+	expect_main_loop("a redial, then a cycle", {.exit_on_pause = 2, .dials = {busy, up1}},
+			 "Dialing Link\n" BUSY "Redialing Link\n> sleep 1000\n" UP(1) CYCLE "> hangup 1\n");
+	unsetenv("NOTIFY_SOCKET");
+	unsetenv("WATCHDOG_USEC");
+	std::string heard;
+	char notice[256];
+	for (ssize_t n; (n = recv(manager, notice, sizeof notice, 0)) > 0;)
+		heard += std::string(notice, static_cast<size_t>(n)) + "\n";
+	close(manager);
+	EXPECT_EQ(heard,
+		  "WATCHDOG=1\nREADY=1\nSTATUS=0 routes of ours, cycle unsuccessful, 0 of 0 route changes failed, "
+		  "list 0\nWATCHDOG=1\n");
 }
 
 TEST(BackgroundCopy, ALogThatCannotBeOpenedEndsItBeforeAll)

@@ -101,7 +101,6 @@ expect "--status with no copy" "$got" "3:LanxRoute is not running."
 # Signals to a copy in the foreground, over a list of 200 blocks.
 awk 'BEGIN { for (i = 1; i < 400; i += 2) printf "10.%d.%d.0/24\n", i / 256, i % 256 }' >www/list.txt
 rm lanxroute.static
-: >served
 pppds() { for p in $(ns_pids); do [ "$(cat "/proc/$p/comm" 2>/dev/null)" != sleep ] || echo "$p"; done; }
 # start LIST PEER CHECK...: a copy in the foreground of a background job (LIST "": the list.txt), until CHECK.
 start() {
@@ -118,16 +117,7 @@ stop() {
 	    "0 1 Exiting "
 }
 
-# Under a service manager's abstract notify socket the copy reports ready, then its status, then that
-# it is alive.
-python3 -c 'import socket; s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM); s.bind("\0lanx-notify")
-while True: open("notices", "a").write(s.recv(4096).decode() + "\n")' &
-wait_for 10 grep -q '@lanx-notify$' /proc/net/unix || fail "no notify socket"
-NOTIFY_SOCKET=@lanx-notify WATCHDOG_USEC=300000000 start "" "" cycles 2
-expect "notices" "$(head -n 3 notices)" "READY=1
-STATUS=200 routes of ours, cycle successful, 0 of 203 route changes failed, list 200
-WATCHDOG=1"
-expect "the list's answers" "$(cut -c1-3 served)" $'200\n304'
+start "" "" cycles 2
 stop "waiting"
 
 start "" fail has "Redialing fail"
