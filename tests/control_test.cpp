@@ -176,19 +176,14 @@ TEST(BackgroundCopy, MainLoop)
 	world_gateway_text = "10.1.0.1";
 	EXPECT_EQ(finish(background_copy()), HERE "Exiting\n> returned 0\n");
 	EXPECT_EQ(std::pair(lanx_gateway, world_gateway), std::pair(net(10, 0, 0, 1), net(10, 1, 0, 1)));
-}
-
-// A service manager that asks for them hears the copy alive while it redials, ready after its first
-// cycle, that cycle's status, and alive again.
-TEST(BackgroundCopy, NoticesToAServiceManager)
-{
-	const ScopedTempDir dir;
+	// A service manager that asks for them hears the copy alive while it redials, ready after its first
+	// cycle, that cycle's status, and alive again.
 	const int manager = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
 	sockaddr_un name = {.sun_family = AF_UNIX, .sun_path = "\0lanx-test"};
 	ASSERT_EQ(bind(manager, reinterpret_cast<sockaddr*>(&name), offsetof(sockaddr_un, sun_path) + 10), 0);
 	setenv("NOTIFY_SOCKET", "@lanx-test", 1);
 	setenv("WATCHDOG_USEC", "1", 1);
-	expect_main_loop("a redial, then a cycle", {.exit_on_pause = 2, .dials = {busy, up1}},
+	expect_main_loop("notices to a service manager", {.exit_on_pause = 2, .dials = {busy, up1}},
 			 "Dialing Link\n" BUSY "Redialing Link\n> sleep 1000\n" UP(1) CYCLE "> hangup 1\n");
 	unsetenv("NOTIFY_SOCKET");
 	unsetenv("WATCHDOG_USEC");
