@@ -2,13 +2,13 @@
 # The cross-built lanxroute.exe under wine, in the namespaces of the end-to-end helpers with a wine
 # prefix and server of their own, so that wine reads this namespace's tables (and ends with it).
 #
-# First the Windows routing layer's calls for one cycle, against a stand-in IP Helper
-# (iphlpapi_recorder.c) that serves its forwarding rows out of order and refuses a metric below the
-# interface's or a created row not of network management: the search after the sort, the retry above
-# the interface metric, another's static row above our metric left as a backup with ours created
-# beside it, a rewrite made as a network-management create and then the delete of the row as fetched.
-# Then the relaunch into exactly one detached copy (also from a command line that ends inside a
-# quote), an invoker's pipe that the copy does not hold, a second invocation, "--exit".
+# The program started from a batch file whose last quote is never closed, relaunched into exactly one
+# detached copy that holds no pipe of the invoker's; a second invocation, --status, --exit. The copy's
+# cycle runs against a stand-in IP Helper (iphlpapi_recorder.c) that serves its forwarding rows out of
+# order and refuses a metric below the interface's or a created row not of network management: the
+# search after the sort, the retry above the interface metric, another's static row above our metric
+# left as a backup with ours created beside it, a rewrite made as a network-management create and
+# then the delete of the row as fetched.
 #
 #   stand-in tables: 10.1.0.2/24 on interface 3, 10.2.0.2/24 on 5; default via 10.2.0.1;
 #     192.0.2.0/24 via 10.2.0.1 on 5 (static), 192.0.2.0/25 and /26 via 10.1.0.1 on 3,
@@ -37,18 +37,27 @@ python3 -m http.server 80 --bind 127.0.0.1 --directory "$work/www" >/dev/null 2>
 listening 127.0.0.1/80
 printf '192.0.2.0/24\n198.51.100.0/24\n203.0.113.0/25\n' >"$run/lanxroute.static"
 
-(cd "$run" && WINEDLLOVERRIDES=iphlpapi=n,b exec wine lanxroute.exe --changes @127.0.0.1/list.txt \
-	10.1.0.1 10.2.0.1 --no-fork) >/dev/null 2>&1 &
-copy=$!
+# Started from a batch file whose last argument's quote is never closed: the pipe returns while the
+# detached copy runs on, and exactly one copy runs, its command line made from the parsed arguments.
+printf '@lanxroute.exe --changes @127.0.0.1/list.txt 10.1.0.1 "10.2.0.1\r\n' >"$run/quote.bat"
+(cd "$run" && WINEDLLOVERRIDES=iphlpapi=n,b wine cmd /c quote.bat | cat >"$run/out") &
+pipe=$!
+wait_for 30 eval '! kill -0 $pipe 2>/dev/null' || fail "the pipe is held while the copy runs"
 wait_for 30 grep -qs '^Updated route table successfully' "$run/lanxroute.log" || fail "no successful cycle: $(log)"
+expect "the one copy running" "$(copies)" \
+    "Z:${run//\//\\}\\lanxroute.exe --changes @127.0.0.1/list.txt 10.1.0.1 10.2.0.1 --no-fork"
 # --status reads what the copy published beside lanxroute.exe; on Windows every network-management row counts.
 lanx --status
 expect "--status to the copy" "$status $(tr -d '\r' <"$run/out" | head -n 4)" "0 flags: 0x10
 lanx gateway: 10.1.0.1 interface 3
 world gateway: 10.2.0.1 interface 5
 routes of ours: 7"
+lanx 10.1.0.1 10.2.0.1
+expect "a second invocation" "$status:$(cat "$run/out" "$run/err" | tr -d '\r')" "1:LanxRoute is already running."
 lanx --exit
-wait "$copy" || fail "the copy's status"
+expect "--exit to the copy" "$status" 1
+wait_for 30 eval '[ -z "$(copies)" ]' || fail "the copy did not end"
+expect "the last line of the log" "$(log | tail -n 1)" "Exiting"
 
 c="type 3 proto 3"
 expect "calls to IP Helper" "$(tr -d '\r' <"$run/iphlpapi.calls")" \
@@ -68,19 +77,3 @@ delete 198.51.100.0/255.255.255.0 via 10.2.0.1 if 5 type 4 proto 3 metric 30: 0"
 # Each change's line has the status its calls ended with: the creates retried above the interface metric succeed.
 expect "route lines that succeeded" "$(log | grep -cE '^[-+*][0-9].*: 0$')" 6
 
-# The relaunch, without the stand-in: the entry name's quote is never closed; the pipe returns while
-# the copy runs on.
-rm "$run/lanxroute.log" "$run/iphlpapi.dll"
-printf '@lanxroute.exe @127.0.0.1/list.txt 10.1.0.1 10.2.0.1 "My Link\r\n' >"$run/quote.bat"
-(cd "$run" && wine cmd /c quote.bat | cat >"$run/out") &
-pipe=$!
-wait_for 30 eval '! kill -0 $pipe 2>/dev/null' || fail "the pipe is held while the copy runs"
-wait_for 30 grep -qs '^Redialing My Link' "$run/lanxroute.log" || fail "no dial: $(log)"
-expect "the one copy running" "$(copies)" \
-    "Z:${run//\//\\}\\lanxroute.exe @127.0.0.1/list.txt 10.1.0.1 10.2.0.1 My Link --no-fork"
-lanx 10.1.0.1 10.2.0.1
-expect "a second invocation" "$status:$(cat "$run/out" "$run/err" | tr -d '\r')" "1:LanxRoute is already running."
-lanx --exit
-expect "--exit to the copy" "$status" 1
-wait_for 30 eval '[ -z "$(copies)" ]' || fail "the copy did not end"
-expect "the last line of the log" "$(log | tail -n 1)" "Exiting"
