@@ -21,12 +21,9 @@ namespace {
 std::string nodes()
 {
 	std::string out;
-	char s[24];
 	for (PrefixNode* n = next_node(&prefix_list); n != &prefix_list; n = next_node(n))
 		if (n->listed || n == next_node(&prefix_list))
-			out += std::string(s, std::snprintf(s, sizeof s, " %c%u.%u.%u.%u/%d", n->listed ? '+' : '-',
-							    n->base >> 24, n->base >> 16 & 255, n->base >> 8 & 255,
-							    n->base & 255, n->length));
+			out += std::string(n->listed ? " +" : " -") + dotted(n->base) + "/" + std::to_string(n->length);
 	return out.substr(1);
 }
 
@@ -57,11 +54,8 @@ TEST(ListText, LinesThatArePrefixes)
 		SCOPED_TRACE(line);
 		uint32_t base = 1;
 		int32_t length = -1;
-		char got[24] = "none";
-		if (scan_line(line, &base, &length))
-			std::snprintf(got, sizeof got, "%u.%u.%u.%u/%d", base >> 24, base >> 16 & 255, base >> 8 & 255,
-				      base & 255, length);
-		EXPECT_STREQ(got, prefix);
+		const bool scanned = scan_line(line, &base, &length);
+		EXPECT_EQ(scanned ? dotted(base) + "/" + std::to_string(length) : "none", prefix);
 	}
 }
 

@@ -21,6 +21,13 @@ inline uint32_t net(uint32_t a, uint32_t b, uint32_t c, uint32_t d)
 	return host_to_net(ip(a, b, c, d));
 }
 
+// Host-order address as a.b.c.d.
+inline std::string dotted(uint32_t a)
+{
+	return std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 255) + "." + std::to_string(a >> 8 & 255) +
+	       "." + std::to_string(a & 255);
+}
+
 inline uint32_t test_word;
 
 // The log on a fresh temporary file and the control word set to flags.

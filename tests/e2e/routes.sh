@@ -103,10 +103,9 @@ cycle -10 https://127.0.0.1/list.txt
 check "over TLS, a FIFO as the static file" 0 "Updated route table successfully" "$ours3"
 rm lanxroute.static
 
-# An administrator's backup via the world gateway at metric 100 stays as it is: ours is made beside
-# it, also after ours was deleted by hand.
+# An administrator's backup via the world gateway at metric 100 stays as it is: ours, deleted by hand,
+# is made beside it.
 ip route add 10.1.0.0/16 via 192.0.2.1 metric 100
-cycle -10 127.0.0.1/list.txt
 ip route del 10.1.0.0/16 via 10.0.0.1 proto 76
 cycle -10 127.0.0.1/list.txt
 expect "backup: status, lines, rows" "$rc $out
@@ -115,7 +114,7 @@ Updated route table successfully
 10.1.0.0/16 via 10.0.0.1 dev lanx0 proto 76 metric 1 
 10.1.0.0/16 via 192.0.2.1 dev world0 metric 100 "
 
-# One process over four cycles: before each, the table it kept equals a dump while another program
+# One process over three cycles: before each, the table it kept equals a dump while another program
 # adds, changes and deletes routes (one of ours among them) and a link goes down, taking its routes.
 link other0 172.16.0.2/24
 # step WHAT: one cycle, read to its end (cycles to spare keep the process waiting, its pipes open).
@@ -133,9 +132,8 @@ ip route add 172.16.5.0/24 via 172.16.0.1 proto bird
 ip route add 10.70.0.0/16 via 10.0.0.1 metric 5
 ip route del 10.3.0.0/16
 ip route change 10.52.0.0/16 via 10.0.0.1 proto bird
-step "after adds, a change and a delete"
 ip route replace 172.16.5.0/24 via 172.16.0.3 proto bird
 ip route del 10.70.0.0/16 metric 5
-step "after a replace and a delete"
+step "after adds, a change, a replace and deletes"
 ip link set other0 down
 step "after a link went down"

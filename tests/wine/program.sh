@@ -48,16 +48,12 @@ expect "the one copy running" "$(copies)" \
     "Z:${run//\//\\}\\lanxroute.exe --changes @127.0.0.1/list.txt 10.1.0.1 10.2.0.1 --no-fork"
 # --status reads what the copy published beside lanxroute.exe; on Windows every network-management row counts.
 lanx --status
-expect "--status to the copy" "$status $(tr -d '\r' <"$run/out" | head -n 4)" "0 flags: 0x10
-lanx gateway: 10.1.0.1 interface 3
-world gateway: 10.2.0.1 interface 5
-routes of ours: 7"
+expect "--status to the copy" "$status $(tr -d '\r' <"$run/out" | sed -n 4p)" "0 routes of ours: 7"
 lanx 10.1.0.1 10.2.0.1
 expect "a second invocation" "$status:$(cat "$run/out" "$run/err" | tr -d '\r')" "1:LanxRoute is already running."
 lanx --exit
-expect "--exit to the copy" "$status" 1
 wait_for 30 eval '[ -z "$(copies)" ]' || fail "the copy did not end"
-expect "the last line of the log" "$(log | tail -n 1)" "Exiting"
+expect "--exit to the copy: status, the log's last line" "$status $(log | tail -n 1)" "1 Exiting"
 
 c="type 3 proto 3"
 expect "calls to IP Helper" "$(tr -d '\r' <"$run/iphlpapi.calls")" \
