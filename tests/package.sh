@@ -24,7 +24,6 @@ PATH=$work/bin:$PATH dpkg -i "$LANX_DEB" >/dev/null
 [ -z "$(find /etc/systemd/system -name 'lanxroute*')" ] || fail "the unit was enabled by the installation"
 hardening-check --nocfprotection --quiet /usr/sbin/lanxroute
 systemd-analyze security --offline=true --threshold=20 lanxroute.service >/dev/null || fail "security above 2.0"
-expect "systemd-analyze verify" "$(systemd-analyze verify lanxroute.service 2>&1)" ""
 
 # The unit's sandbox as far as it goes without systemd: every mount read-only but /run/lanxroute and
 # the state directory, CAP_NET_ADMIN alone, no new privileges (no system-call filter). The copy there
@@ -48,16 +47,16 @@ expect "the sandboxed copy's last line" "$(tail -n 1 lanxroute.log)" "Exiting"
 cd /
 umount /run/lanxroute /var/lib/lanxroute
 
-# Reinstalled (an upgrade), enabled as systemctl enable does it, removed, purged.
+# Reinstalled (an upgrade), enabled as systemctl enable does it, removed, purged: what was asked of
+# systemd, and nothing left.
 PATH=$work/bin:$PATH dpkg -i "$LANX_DEB" >/dev/null
 ln -s /lib/systemd/system/lanxroute.service /etc/systemd/system/multi-user.target.wants/
 PATH=$work/bin:$PATH dpkg -r lanxroute >/dev/null
-expect "asked of systemd by install, upgrade and removal" "$(cat "$work/asked")" "--system daemon-reload
+PATH=$work/bin:$PATH dpkg -P lanxroute >/dev/null
+left=$(ls -d /etc/default/lanxroute /var/lib/lanxroute /etc/systemd/system/*/lanxroute* 2>/dev/null || true)
+expect "asked of systemd, left by the purge" "$(cat "$work/asked")$left" "--system daemon-reload
 --system daemon-reload
 try-restart lanxroute.service
 stop lanxroute.service
 --system daemon-reload
 daemon-reload"
-PATH=$work/bin:$PATH dpkg -P lanxroute >/dev/null
-expect "left by the purge" "$(ls -d /etc/default/lanxroute /var/lib/lanxroute /etc/systemd/system/*/lanxroute* \
-    2>/dev/null)" ""
