@@ -47,14 +47,15 @@ expect "the sandboxed copy's last line" "$(tail -n 1 lanxroute.log)" "Exiting"
 cd /
 umount /run/lanxroute /var/lib/lanxroute
 
-# Reinstalled (an upgrade), enabled as systemctl enable does it, removed, purged: what was asked of
-# systemd, and nothing left.
+# Reinstalled (an upgrade), enabled as systemctl enable does it, removed: what was asked of systemd;
+# purged: nothing left.
 PATH=$work/bin:$PATH dpkg -i "$LANX_DEB" >/dev/null
 ln -s /lib/systemd/system/lanxroute.service /etc/systemd/system/multi-user.target.wants/
 PATH=$work/bin:$PATH dpkg -r lanxroute >/dev/null
+asked=$(cat "$work/asked")
 PATH=$work/bin:$PATH dpkg -P lanxroute >/dev/null
 left=$(ls -d /etc/default/lanxroute /var/lib/lanxroute /etc/systemd/system/*/lanxroute* 2>/dev/null || true)
-expect "asked of systemd, left by the purge" "$(cat "$work/asked")$left" "--system daemon-reload
+expect "asked of systemd, left by the purge" "$asked$left" "--system daemon-reload
 --system daemon-reload
 try-restart lanxroute.service
 stop lanxroute.service
