@@ -2,8 +2,8 @@
 # The Debian package ($LANX_DEB), in network and mount namespaces of its own (lib.sh; overlays on
 # /etc, /usr and /var, dropped at exit): lintian and mandoc find nothing; dpkg installs it with a
 # recording systemctl in place of a booted systemd: nothing is enabled or started, an upgrade
-# restarts, a removal stops, a purge leaves nothing. The unit scores at most 2.0 and verifies; the
-# binary has Debian's hardening. A copy in the unit's sandbox (no systemd here: remounts and setpriv,
+# restarts, a removal stops, a purge leaves nothing. The unit scores at most 2.0; the binary has
+# Debian's hardening. A copy in the unit's sandbox (no systemd here: remounts and setpriv,
 # below) routes, follows logrotate -f and stops.
 set -e
 here=$(cd "$(dirname "$0")" && pwd)

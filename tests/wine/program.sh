@@ -3,7 +3,7 @@
 # prefix and server of their own, so that wine reads this namespace's tables (and ends with it).
 #
 # The program started from a batch file whose last quote is never closed, relaunched into exactly one
-# detached copy that holds no pipe of the invoker's; a second invocation, --status, --exit. The copy's
+# detached copy that holds no pipe of the invoker's; a second invocation, --exit. The copy's
 # cycle runs against a stand-in IP Helper (iphlpapi_recorder.c) that serves its forwarding rows out of
 # order and refuses a metric below the interface's or a created row not of network management: the
 # search after the sort, the retry above the interface metric, another's static row above our metric
