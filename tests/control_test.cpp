@@ -3,7 +3,6 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
-#include <cstddef>
 #include <cstring>
 
 #include "common/settings.h"
@@ -182,10 +181,13 @@ TEST(BackgroundCopy, MainLoop)
 	EXPECT_EQ(std::pair(lanx_gateway, world_gateway), std::pair(net(10, 0, 0, 1), net(10, 1, 0, 1)));
 	// A service manager that asks for them hears the copy alive while it redials, ready after its first
 	// cycle, that cycle's status, and alive again.
+	// Its socket lives in the test's own folder, so that runs side by side do not meet.
+	const std::string where = (std::filesystem::current_path() / "notify").string();
 	const int manager = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-	sockaddr_un name = {.sun_family = AF_UNIX, .sun_path = "\0lanx-test"};
-	ASSERT_EQ(bind(manager, reinterpret_cast<sockaddr*>(&name), offsetof(sockaddr_un, sun_path) + 10), 0);
-	setenv("NOTIFY_SOCKET", "@lanx-test", 1);
+	sockaddr_un name = {.sun_family = AF_UNIX, .sun_path = {}};
+	where.copy(name.sun_path, sizeof name.sun_path - 1);
+	ASSERT_EQ(bind(manager, reinterpret_cast<sockaddr*>(&name), sizeof name), 0);
+	setenv("NOTIFY_SOCKET", where.c_str(), 1);
 	setenv("WATCHDOG_USEC", "1", 1);
 	expect_main_loop("notices to a service manager", {.exit_on_pause = 2, .dials = {busy, up1}},
 			 "Dialing Link\n" BUSY "Redialing Link\n> sleep 1000\n" UP(1) CYCLE "> hangup 1\n");
