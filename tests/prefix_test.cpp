@@ -51,6 +51,8 @@ TEST(ListText, LinesThatArePrefixes)
 		{"0.0.0.0/0", "0.0.0.0/0"},
 		{"10. +1.2.3/\t16", "10.1.0.0/16"},
 		{"9.0.0.0:8", "9.0.0.0/24"},
+		{"203.0.0", "none"},
+		{"10.0.0.0/", "none"},
 	};
 	for (auto [line, prefix] : rows) {
 		SCOPED_TRACE(line);
@@ -141,6 +143,7 @@ TEST(ListDownload, TextAndLog)
 	expect_download("a NUL byte", {{4, std::string("1.2\0", 4)}}, 200, "(none)",
 			"  len=4\nList text holds a NUL byte\n");
 	expect_download("an unreachable server", {{0, ""}}, 0, "", UNREACHABLE "Error no data: 12029\n");
+	expect_download("a short read", {{5, "ab"}}, 200, "(none)", "  len=5\n");
 	expect_download("a later query fails it", {{2, "a\n"}, {0, ""}}, 200, "(none)",
 			"  len=2\nError reading HTTP response: 0\n");
 	expect_download("growth keeps what came before", {{2, "1."}, {0x1fffe, big}}, 200, "1." + big,

@@ -39,7 +39,6 @@ static void compare_kept()
 
 int main(int argc, char** argv)
 {
-	bool kept = std::getenv("LANX_KEPT_CHECK") != nullptr;
 	const char* cycles_text = std::getenv("LANX_CYCLES");
 	long cycles = cycles_text ? std::strtol(cycles_text, nullptr, 10) : 0; // none: one cycle, no time line
 
@@ -52,7 +51,7 @@ int main(int argc, char** argv)
 	convert_gateways();
 	int result = 0;
 	for (long c = 1; c <= (cycles > 0 ? cycles : 1); c++) {
-		if (kept)
+		if (std::getenv("LANX_KEPT_CHECK") != nullptr)
 			compare_kept();
 		auto start = std::chrono::steady_clock::now();
 		std::clock_t cpu = std::clock();
