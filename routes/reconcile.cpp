@@ -134,8 +134,9 @@ static uint32_t search_start;
 
 void ensure_route(const PrefixNode* block, uint32_t if_index, uint32_t next_hop)
 {
+	uint32_t dest = host_to_net(block->base);
 	uint32_t mask = host_to_net(block_mask(block->length));
-	const RouteRow* rows = route_snapshot.rows;
+	RouteRow* rows = route_snapshot.rows;
 	uint32_t count = route_snapshot.count;
 
 	// Blocks mostly come in ascending order: start where the last search ended when every row
@@ -150,10 +151,10 @@ void ensure_route(const PrefixNode* block, uint32_t if_index, uint32_t next_hop)
 	}
 	while (lo < hi) {
 		uint32_t mid = lo + (hi - lo) / 2;
-		RouteRow* row = &route_snapshot.rows[mid];
+		RouteRow* row = &rows[mid];
 		if (sorts_before(row, block->base, mask)) {
 			lo = mid + 1;
-		} else if (row->dest != host_to_net(block->base) || row->mask != mask) {
+		} else if (row->dest != dest || row->mask != mask) {
 			hi = mid;
 		} else {
 			search_start = mid;
@@ -177,7 +178,7 @@ void ensure_route(const PrefixNode* block, uint32_t if_index, uint32_t next_hop)
 	search_start = lo;
 
 	RouteRow created{};
-	created.dest = host_to_net(block->base);
+	created.dest = dest;
 	created.mask = mask;
 	created.next_hop = next_hop;
 	created.if_index = if_index;
